@@ -1,0 +1,69 @@
+// DMA buffer, host buffers, and the state the application thread and the acquisition thread share.
+// Fields both threads touch are atomics; the comment on each says which thread writes it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/os/os_services.h"
+#include "platform/wdc/wdc_lib.h"
+
+namespace ostrel {
+
+constexpr int kDmaChunks = 16;
+constexpr uint32_t kDmaBufferBytes = 0x1000000;
+constexpr int kRingFrames = 4;
+constexpr int kFrameStatisticsCount = 9;
+
+struct AcquisitionState {
+    // DMA buffer and driver (application thread; fixed while the acquisition thread runs).
+    WD_DMA *DmaRecord = nullptr;          // the library's record of the locked buffer
+    uint8_t *DmaBuffer = nullptr;         // user-mode address of the locked buffer
+    bool DmaBufferLocked = false;
+    WDC_DEVICE_HANDLE DmaDeviceHandle = nullptr;
+    os::ControlHandle DriverControlHandle = os::kInvalidControlHandle;
+
+    // Slicing, recomputed by every set-up (application thread, while the thread is stopped).
+    uint32_t ChunkPoints = 0;
+    uint32_t ChunkBytes = 0;
+    uint32_t TranslationMask = 0;
+    uint32_t DmaSourceAddress = 0;
+    uint32_t ChunkTargets[kDmaChunks] = {};
+    uint32_t RecordPoints = 0;
+    uint32_t RecordsPerFrame = 0;
+    uint32_t DmaSlotCount = 0;
+    uint32_t RingSlotCount = 0;
+    uint32_t RecordLength = 0;            // last accepted request, as requested
+    uint32_t RecordNumber = 0;
+
+    // Host buffers (allocated by the set-up, released by the next set-up or the teardown).
+    std::unique_ptr<uint8_t[]> RingRecordFilled;
+    std::unique_ptr<uint32_t[]> LastSlotTags;
+    std::unique_ptr<const uint8_t *[]> SlotTrailers;
+    std::unique_ptr<int16_t[]> FrameRing;
+    bool HostBuffersAllocated = false;
+
+    // Thread handshake.
+    std::atomic<bool> ThreadStopped{true};      // cleared by start, set by the thread as its last act
+    std::atomic<bool> StopRequested{false};     // set by stop, cleared by start
+    std::atomic<bool> NewFrameAvailable{false}; // set by the thread, cleared by start and readout
+
+    // Written by the acquisition thread, read by the readout and status exports.
+    int32_t FrameRecordCounts[kRingFrames] = {};   // thread only
+    bool FrameComplete[kRingFrames] = {};          // thread only
+    std::atomic<uint32_t> LatestFrameStart{0};
+    std::atomic<int32_t> RecordsReceived{0};
+    std::atomic<int32_t> FrameCounter{0};
+    std::atomic<float> DataRate{0.0f};
+    std::array<std::atomic<int32_t>, kFrameStatisticsCount> FrameStatistics{};
+    std::atomic<bool> DmaFinished{false};
+
+    // DMA diagnostics.
+    uint8_t *PoolDestination = nullptr;
+    int64_t TestStartTime = 0;
+    int64_t TestEndTime = 0;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,7 @@
+#include "engine/engine_state.h"
+
+namespace ostrel {
+
+EngineState g_engine;
+
+}  // namespace ostrel

@@ -1,0 +1,227 @@
+/*
+ * OstrelDAQEngine: plain C interface to the Ostrel family of PCI Express digitizer boards.
+ *
+ * One board is open at a time and every function works on that one process-wide engine state.
+ * Call the functions from one application thread at a time. Every function returns a 32-bit
+ * integer: 0 for success and a negative number for a refusal or failure, except where a comment
+ * says otherwise. A refusal (null pointer, index out of range, nothing open) returns -1 and
+ * changes nothing.
+ */
+#ifndef OSTREL_DAQ_ENGINE_H
+#define OSTREL_DAQ_ENGINE_H
+
+#include <stdint.h>
+
+#if defined(OSTREL_STATIC)
+#define OSTREL_API
+#elif defined(_WIN32)
+#if defined(OSTREL_BUILDING_ENGINE)
+#define OSTREL_API __declspec(dllexport)
+#else
+#define OSTREL_API __declspec(dllimport)
+#endif
+#else
+#define OSTREL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Board access and raw registers
+ * ------------------------------------------------------------------------------------------- */
+
+/* Reads the 32-bit control register at a signed register index (BAR 0 byte offset
+   0x8000000 + 2 x index). Returns the engine's last status; with no board open the value is not
+   written. */
+OSTREL_API int32_t ReadMemory32(int32_t registerIndex, uint32_t *value);
+
+/* Writes the 32-bit control register at a signed register index. Returns the last status. */
+OSTREL_API int32_t WriteMemory32(int32_t registerIndex, uint32_t value);
+
+/* Reads the board's configuration word at offset 8 (twice). Returns the last status. */
+OSTREL_API int32_t ReadConfigurationRegister(void);
+
+/* Returns x to the fourth power, modulo 2^32. */
+OSTREL_API uint32_t TestFunction(uint32_t x);
+
+/* ---------------------------------------------------------------------------------------------
+ * Discovery, open and close
+ * ------------------------------------------------------------------------------------------- */
+
+/* Opens the driver library and scans the bus once; boardCount receives the number of boards.
+   0, or -1 when the driver library cannot be opened or boardCount is null. */
+OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount);
+
+/* Opens board boardIndex (an index out of range keeps the board opened before).
+   0 success (or nothing found); -1 no board / library failure; -2 configuration revision is not 9;
+   -3 driver control device unavailable; -4 DMA buffer cannot be locked. */
+OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex);
+
+/* Stops acquisition, releases the DMA buffer and the generator, closes the board and the driver
+   library. Returns the status of closing the driver library. */
+OSTREL_API int32_t DAQ_CloseDevice(void);
+
+/* Number of boards of the last successful scan. Returns the last status. */
+OSTREL_API int32_t DAQ_GetDeviceNum(int32_t *count);
+
+/* Vendor ID, device ID and bus/slot/function of board boardIndex, and the resource word (interrupt
+   number) of the opened board. Returns the last status; -1 for an index outside the boards found. */
+OSTREL_API int32_t DAQ_GetDeviceInfo(int32_t boardIndex, uint32_t *vendorId, uint32_t *deviceId,
+                                     uint32_t *bus, uint32_t *slot, uint32_t *function,
+                                     uint32_t *resourceWord);
+
+/* Model code of board boardIndex from its device ID: 5..10, 0 for 0xE001, -1 unknown. Returns 0;
+   -1 for an index outside the boards found. */
+OSTREL_API int32_t DAQ_GetDeviceModel(int32_t boardIndex, int32_t *model);
+
+/* The first four resource words of the opened board: BAR 2 physical address and length, BAR 4
+   physical address and length (low 32 bits each). Returns the last status. */
+OSTREL_API int32_t GetDeviceResource(uint32_t *word0, uint32_t *word1, uint32_t *word2,
+                                     uint32_t *word3);
+
+/* ---------------------------------------------------------------------------------------------
+ * Acquisition
+ * ------------------------------------------------------------------------------------------- */
+
+/* Configures records of recordLength points per lane, recordNumber records per frame (raised so
+   that a frame holds at least 0x80000 points). 0, or -1 for a length below 32 or above the model's
+   maximum, or a failed set-up. Does not start. */
+OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber);
+
+/* As DAQ_ConfigAcquisition with a minimum length of 100, then starts the acquisition thread. */
+OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32_t recordNumber);
+
+/* Stops the acquisition thread, leaving the indicator code unchanged. Returns 0. */
+OSTREL_API int32_t DAQ_FinalizeAcquisition(void);
+
+/* Sets indicator code 1 and starts the acquisition thread. 0, or -1 when no acquisition is
+   configured. */
+OSTREL_API int32_t DAQ_StartAcquisition(void);
+
+/* Stops the acquisition thread (bounded wait) and sets indicator code 0. Returns 0. */
+OSTREL_API int32_t DAQ_StopAcquisition(void);
+
+/* Copies the latest frame, split by lane, each sample minus the lane's zero offset. Each lane
+   buffer the model has must hold recordLength x recordNumber samples; the others are not touched
+   and may be null. 0, or -1 when a needed lane pointer is null. */
+OSTREL_API int32_t DAQ_GetLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2,
+                                      int16_t *lane3);
+
+/* 1 when a new complete frame has been announced since the last DAQ_GetLatestFrame, else 0. */
+OSTREL_API int32_t DAQ_NewDataFrameAvailable(void);
+
+/* Records received, frame counter (-1 until the first frame after a start) and data rate in MB/s
+   (10^6 bytes). Returns 0. */
+OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter, float *dataRate);
+
+/* Nine frame statistics: record counts of ring frames 0..3, partial frames, last partial count,
+   partial frames in percent, 0, 0. Returns 0. */
+OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values);
+
+/* Fills the 16 DMA chunks with one burst of descriptors, copies them to destination (16 x chunk
+   bytes: 1310720 on model 5, 4456448 on the others) and reports MB/s. 0, or -1 on a time-out,
+   while acquisition runs, or with nothing open. */
+OSTREL_API int32_t DAQ_DMABandwidthTest(uint8_t *destination, float *megabytesPerSecond);
+
+/* Counts the records of the DMA pool that form an ordered chain, for the given geometry. */
+OSTREL_API int32_t DAQ_ProcessDMAPool(uint8_t *buffer, int32_t *firstTag, int32_t *recordCount,
+                                      int32_t recordLength, int32_t recordsPerFrame);
+
+/* Copies the 16 DMA chunks to destination. Returns 0. */
+OSTREL_API int32_t DAQ_CopyDMAPool(uint8_t *destination);
+
+/* ---------------------------------------------------------------------------------------------
+ * Record and timing settings
+ * ------------------------------------------------------------------------------------------- */
+
+OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength);
+OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength);
+OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame);
+OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame);
+OSTREL_API int32_t DAQ_SetRecordCounters(int32_t counter0, int32_t counter1, int32_t counter2,
+                                         int32_t counter3);
+OSTREL_API int32_t DAQ_SetTrigger(int32_t triggerSetting);
+OSTREL_API int32_t DAQ_GetTrigger(int32_t *triggerSetting);
+/* dividerCode is the index of the wanted rate in the model's sampling-rate table. */
+OSTREL_API int32_t DAQ_SetSamplingRate(int32_t dividerCode);
+OSTREL_API int32_t DAQ_GetSamplingRate(uint32_t *dividerCode, float *megasamplesPerSecond);
+OSTREL_API int32_t DAQ_GetClockDivider(int32_t *dividerCode);
+OSTREL_API int32_t DAQ_CheckSamplingRates(int32_t tableIndex, float *megasamplesPerSecond,
+                                          int32_t *rateCount);
+OSTREL_API int32_t DAQ_SetLEDCode(int32_t indicatorCode);
+OSTREL_API int32_t DAQ_GetMaxRecordLength(int32_t *maxRecordLength);
+OSTREL_API int32_t DAQ_GetRecordNumInMem(int32_t *recordsInChunk);
+OSTREL_API int32_t DAQ_GetDMATransferPoints(int32_t *chunkPoints);
+OSTREL_API int32_t DAQ_GetADCNumber(int32_t *laneCount);
+OSTREL_API int32_t DAQ_GetDMAInfo(int16_t *trailerPoints, int16_t *dmaInfoValue,
+                                  int16_t *chunkCount);
+
+/* ---------------------------------------------------------------------------------------------
+ * Channel inputs
+ * ------------------------------------------------------------------------------------------- */
+
+OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain);
+OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain);
+OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count);
+OSTREL_API int32_t DAQ_SetAttenuation(int32_t lane, int32_t attenuation);
+OSTREL_API int32_t DAQ_GetAttenuation(int32_t lane, int32_t *attenuation);
+OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *count);
+OSTREL_API int32_t DAQ_SetCoupling(int32_t lane, int32_t coupling);
+OSTREL_API int32_t DAQ_GetCoupling(int32_t lane, int32_t *coupling);
+OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *count);
+OSTREL_API int32_t DAQ_SetTermination(int32_t lane, int32_t termination);
+OSTREL_API int32_t DAQ_GetTermination(int32_t lane, int32_t *termination);
+OSTREL_API int32_t DAQ_GetTerminationNumber(int32_t *count);
+OSTREL_API int32_t DAQ_SetInputChannel(int32_t channel);
+OSTREL_API int32_t DAQ_GetInputChannel(int32_t *channel);
+
+/* ---------------------------------------------------------------------------------------------
+ * Calibration and measurement
+ * ------------------------------------------------------------------------------------------- */
+
+/* Measures the zero offset of every lane for every front-end combination, fills the offset table
+   and saves the card-data file. 0, or -1 (nothing changed) on a time-out or with nothing open. */
+OSTREL_API int32_t DAQ_Calibration_DCOffset(void);
+/* Sets the vertical scale from the span of lane 0 (taken as 2 V). 0 or -1. */
+OSTREL_API int32_t DAQ_Calibration_VerticalScale(void);
+/* Makes the mean of lane 0 the single-lane zero offset. 0 or -1. */
+OSTREL_API int32_t DAQ_SelfCalibrationOnce(void);
+/* Peak-to-peak, mean and RMS of count samples, in volts. 0, or -1 for count < 1 or a null pointer. */
+OSTREL_API int32_t DAQ_MeasureSignal(const int16_t *samples, int32_t count, float *peakToPeak,
+                                     float *mean, float *rms);
+/* Full scale in millivolts and the largest ADC code. */
+OSTREL_API int32_t DAQ_GetVerticalInfo(float *fullScaleMillivolts, int32_t *adcMaxCode);
+
+/* ---------------------------------------------------------------------------------------------
+ * Waveform generator (models 6 and 9). Waveform types: 0 sine, 1 square, 2 triangle.
+ * ------------------------------------------------------------------------------------------- */
+
+OSTREL_API int32_t AWG_DesignWaveform(int32_t channel, int32_t waveformType);
+OSTREL_API int32_t AWG_UpdateWaveform(int32_t channel);
+OSTREL_API int32_t AWG_SetWaveformType(int32_t channel, int32_t waveformType);
+OSTREL_API int32_t AWG_GetWaveformType(int32_t channel, int32_t *waveformType);
+/* Amplitude: 4.75 spans the full code range. */
+OSTREL_API int32_t AWG_SetAmplitude(int32_t channel, float amplitude);
+OSTREL_API int32_t AWG_GetAmplitude(int32_t channel, float *amplitude);
+OSTREL_API int32_t AWG_SetOffset(int32_t channel, float offset);
+OSTREL_API int32_t AWG_GetOffset(int32_t channel, float *offset);
+/* Phase in radians; 2 pi is one whole table. */
+OSTREL_API int32_t AWG_SetPhase(int32_t channel, float phase);
+OSTREL_API int32_t AWG_GetPhase(int32_t channel, float *phase);
+OSTREL_API int32_t AWG_SetDutycycle(int32_t channel, float dutyCycle);
+OSTREL_API int32_t AWG_GetDutycycle(int32_t channel, float *dutyCycle);
+/* Frequency in Hz, written to the board as a 32.32 phase step. */
+OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz);
+OSTREL_API int32_t AWG_GetFrequency(int32_t channel, double *frequencyHz);
+OSTREL_API int32_t AWG_SyncAllChannels(void);
+OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable);
+/* Number of generator channels (the name is spelled so). */
+OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OSTREL_DAQ_ENGINE_H */

@@ -1,0 +1,34 @@
+// OS services the engine needs: sleep, a monotonic high-resolution counter, thread start and the
+// driver control device. One POSIX and one Win32 implementation stand behind this header.
+#pragma once
+
+#include <cstdint>
+
+namespace ostrel::os {
+
+// Sleeps for at least the given milliseconds (Sleep on Windows).
+void SleepMilliseconds(uint32_t milliseconds);
+
+// Monotonic high-resolution counter and its ticks per second (QueryPerformanceCounter and
+// QueryPerformanceFrequency on Windows).
+int64_t PerformanceCounter();
+int64_t PerformanceFrequency();
+
+// Starts a detached thread running body(argument) (_beginthread on Windows). The body ends by
+// returning. Returns false when the thread could not be created.
+using ThreadBody = void (*)(void *argument);
+bool StartThread(ThreadBody body, void *argument);
+
+// The driver control device "\\.\windrvr6". A handle of -1 is invalid.
+using ControlHandle = intptr_t;
+constexpr ControlHandle kInvalidControlHandle = -1;
+
+// Opens the device for read access, shared read and write, open-existing, overlapped.
+ControlHandle OpenControlDevice();
+// Sends one control request; *output receives the device's result word. Returns false when the
+// request could not be sent.
+bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
+                          uint32_t inputBytes, uint32_t *output);
+void CloseControlDevice(ControlHandle handle);
+
+}  // namespace ostrel::os

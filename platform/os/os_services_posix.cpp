@@ -1,0 +1,63 @@
+// POSIX implementation of the OS services.
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <new>
+
+#include "platform/os/os_services.h"
+#include "platform/wdc/wdc_lib.h"
+
+namespace ostrel::os {
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    timespec request{static_cast<time_t>(milliseconds / 1000),
+                     static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&request, &request) == -1 && errno == EINTR) {
+    }
+}
+
+int64_t PerformanceCounter() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+int64_t PerformanceFrequency() { return 1000000000LL; }
+
+namespace {
+
+struct ThreadStart {
+    ThreadBody body;
+    void *argument;
+};
+
+void *RunThread(void *start) {
+    ThreadStart copy = *static_cast<ThreadStart *>(start);
+    delete static_cast<ThreadStart *>(start);
+    copy.body(copy.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(ThreadBody body, void *argument) {
+    auto *start = new (std::nothrow) ThreadStart{body, argument};
+    if (start == nullptr) return false;
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        delete start;
+        return false;
+    }
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int result = pthread_create(&thread, &attributes, RunThread, start);
+    pthread_attr_destroy(&attributes);
+    if (result != 0) {
+        delete start;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ostrel::os

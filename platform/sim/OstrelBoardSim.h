@@ -1,0 +1,134 @@
+/*
+ * OstrelBoardSim: a simulated PCI bus with simulated Ostrel boards, behind the driver-access
+ * contract of platform/wdc. These SIM_* functions set up scenarios for tests, examples and the
+ * demo; the engine never calls them.
+ *
+ * Return 0 for success and -1 for a bad argument (unknown board, fault, resource, input) unless
+ * stated otherwise.
+ */
+#ifndef OSTREL_BOARD_SIM_H
+#define OSTREL_BOARD_SIM_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(OSTREL_WDC_STATIC)
+#if defined(OSTREL_BUILDING_WDC)
+#define SIM_API __declspec(dllexport)
+#else
+#define SIM_API __declspec(dllimport)
+#endif
+#elif defined(_WIN32)
+#define SIM_API
+#else
+#define SIM_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct SimAccess {
+    uint32_t board;   /* scan index of the board */
+    uint32_t space;   /* 0 or 2 for a BAR, 0xFF for configuration space */
+    uint64_t offset;  /* byte offset in that space */
+    uint32_t width;   /* bytes: 1, 2 or 4 */
+    uint32_t write;   /* 1 for a write, 0 for a read */
+    uint32_t value;   /* value written, or value the read returned */
+} SimAccess;
+
+enum SimFault {                    /* the named operation fails with the given status until cleared */
+    SIM_FAULT_DEBUG_OPTIONS  = 1,  /* WDC_SetDebugOptions */
+    SIM_FAULT_DRIVER_OPEN    = 2,  /* WDC_DriverOpen */
+    SIM_FAULT_DRIVER_CLOSE   = 3,  /* WDC_DriverClose */
+    SIM_FAULT_SCAN           = 4,  /* WDC_PciScanDevices */
+    SIM_FAULT_DEVICE_INFO    = 5,  /* WDC_PciGetDeviceInfo */
+    SIM_FAULT_DEVICE_OPEN    = 6,  /* WDC_PciDeviceOpen */
+    SIM_FAULT_DEVICE_CLOSE   = 7,  /* WDC_PciDeviceClose */
+    SIM_FAULT_DMA_LOCK       = 8,  /* WDC_DMAContigBufLock */
+    SIM_FAULT_CONTROL_DEVICE = 9,  /* the driver control device cannot be opened */
+    SIM_FAULT_DMA_STALL      = 10  /* the DMA dispatcher accepts descriptors and never completes them */
+};
+
+enum SimResource {
+    SIM_RESOURCE_DRIVER_OPEN    = 1, /* 1 while the driver-access library is open, else 0 */
+    SIM_RESOURCE_DEVICE_HANDLES = 2, /* device handles open now */
+    SIM_RESOURCE_DMA_BUFFERS    = 3, /* DMA buffers locked now */
+    SIM_RESOURCE_CONTROL_DEVICE = 4  /* driver control device handles open now */
+};
+
+enum SimDmaPacing {
+    SIM_DMA_IMMEDIATE = 0, /* a queued descriptor completes before the write that queues it returns */
+    SIM_DMA_REALTIME  = 1, /* default: the board acquires at its sampling rate on its own thread; a
+                              descriptor completes when its records exist; records acquired while no
+                              descriptor is queued are lost (their tags are skipped), as on a real
+                              board */
+    SIM_DMA_MAXRATE   = 2  /* the board's own thread completes descriptors as fast as it can */
+};
+
+/* ---- bus, boards, faults, log ------------------------------------------------------------------ */
+/* Power-on state: default boards, no faults, log off and empty, counters 0, pacing REALTIME,
+   signals and zero errors at their defaults. Only while the engine has nothing open. */
+SIM_API void SIM_Reset(void);
+/* 0..64 boards in scan order; -1 otherwise. Board b sits at bus b + 1, slot 0, function 0. */
+SIM_API int SIM_SetBoards(const uint32_t *deviceIds, int count);
+/* Configuration word at offset 8 (default 0x11800009). */
+SIM_API int SIM_SetConfigWord(int board, uint32_t word);
+/* Status 0 clears the fault. */
+SIM_API int SIM_SetFault(int fault, uint32_t status);
+/* BAR 0 word at 0x8000000 + 2 x index. */
+SIM_API uint32_t SIM_PeekRegister(int board, int32_t registerIndex);
+SIM_API int SIM_PokeRegister(int board, int32_t registerIndex, uint32_t value);
+/* A BAR 0 or BAR 2 value of width 1, 2 or 4 bytes, as the board holds it (0 when out of range). */
+SIM_API uint32_t SIM_PeekBar(int board, int bar, uint64_t offset, int width);
+/* Log every BAR and configuration access of the engine. */
+SIM_API void SIM_SetAccessLog(int enabled);
+/* Copies up to max oldest entries; returns the count copied. */
+SIM_API int SIM_GetAccessLog(SimAccess *entries, int max);
+SIM_API void SIM_ClearAccessLog(void);
+/* Calls of a WDC_* operation (or Stat2Str) by name since SIM_Reset; -1 for an unknown name. */
+SIM_API int SIM_GetCallCount(const char *operation);
+/* See SimResource. */
+SIM_API int SIM_GetResourceCount(int resource);
+
+/* ---- front end ---------------------------------------------------------------------------------- */
+/* The board's own view of its front end, decoded from its registers per model:
+   input is the ADC lane on 2- and 4-lane boards and the selected input channel (0..3) on
+   single-lane boards. A value the board cannot decode reads as -1. */
+typedef struct SimFrontEnd { int inputChannel, coupling, termination, gain, attenuation; } SimFrontEnd;
+SIM_API int SIM_GetFrontEnd(int board, int input, SimFrontEnd *out);
+
+/* ---- DMA dispatcher and ADC ---------------------------------------------------------------------- */
+SIM_API int SIM_SetDmaPacing(int mode);
+/* Signal at one input (ADC lane on 2/4-lane boards, input channel 0..3 on single-lane boards):
+   raw code = 8192 + zero error of the current front-end setting + dcCodes
+              + amplitudeCodes * sin(2 pi frequencyHz t) + gaussian noise of noiseCodes RMS,
+   rounded and limited to 0..AdcMaxCode; t advances by one sample period per point.
+   Default after SIM_Reset: every input dc 0, amplitude 0, noise 0. */
+SIM_API int SIM_SetInputSignal(int board, int input, double dcCodes, double amplitudeCodes,
+                               double frequencyHz, double noiseCodes);
+/* The board's zero error for one front-end setting of one input (indices as the board decodes
+   them); default after SIM_Reset: a fixed, documented, non-zero pattern within -300..300 codes. */
+SIM_API int SIM_SetZeroError(int board, int input, int coupling, int termination, int gain,
+                             int attenuation, int codes);
+/* The next count records are never written (a tag gap). */
+SIM_API int SIM_SkipRecords(int board, int count);
+/* DMA writes refused for falling outside the locked buffer. */
+SIM_API uint64_t SIM_GetDroppedDmaWrites(int board);
+/* Writes bytes into the locked DMA buffer of the open device at a byte offset; -1 when no buffer
+   is locked or the range falls outside it. */
+SIM_API int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes);
+
+/* ---- generator ------------------------------------------------------------------------------------ */
+/* Loopback on models 6 and 9: generator channel c drives ADC lane c. The ADC sample taken at time
+   t is the waveform-memory point at the channel's phase position (advanced by its 32.32 phase step
+   at AwgClockHz, restarted by the release of a synchronisation) plus the lane's zero error; while
+   the channel's output is held off the lane sees AwgMidCode plus its zero error. Each lane takes
+   one sample per sample period of the model's rate table at the current clock divider: the time
+   base of SIM_SetInputSignal. Returns -1 on a model without a generator. */
+SIM_API int SIM_SetLoopback(int board, int enabled);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OSTREL_BOARD_SIM_H */
