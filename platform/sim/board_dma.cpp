@@ -40,7 +40,7 @@ bool Overlaps(uint64_t offset, int width, uint64_t first, uint64_t bytes) {
 
 // The tag goes last, with release semantics, so that a reader that sees it with an acquire load
 // also sees the record's samples. A tag that is not 4-byte aligned (odd record lengths on model
-// 5) is stored as two halves, upper first.
+// 5) is stored in parts, upper first, the lowest part last with release semantics.
 void StoreTag(uint8_t *trailer, uint32_t tag) {
     const auto address = reinterpret_cast<std::uintptr_t>(trailer);
     if (address % alignof(uint32_t) == 0) {
@@ -52,8 +52,11 @@ void StoreTag(uint8_t *trailer, uint32_t tag) {
         std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(trailer))
             .store(static_cast<uint16_t>(tag & 0xFFFFu), std::memory_order_release);
     } else {
-        std::atomic_thread_fence(std::memory_order_release);
-        std::memcpy(trailer, &tag, sizeof(tag));
+        for (int byte = 3; byte >= 0; --byte) {
+            std::atomic_ref<uint8_t>(trailer[byte])
+                .store(static_cast<uint8_t>(tag >> (8 * byte)),
+                       byte == 0 ? std::memory_order_release : std::memory_order_relaxed);
+        }
     }
 }
 
