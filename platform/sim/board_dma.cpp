@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <system_error>
 
 #include "platform/sim/board_dma_impl.h"
 
@@ -73,15 +75,13 @@ BoardDma::Impl::Impl(BoardPort &port)
 
 BoardDma::Impl::~Impl() {
     UnregisterBoardDma(this);
-    {
-        std::lock_guard<std::mutex> lock(registerMutex_);
-        destroying_ = true;
-        stopThread_ = true;
-        dispatcher_.DropQueue();
-    }
+    std::unique_lock<std::mutex> lock(registerMutex_);
+    destroying_ = true;
+    stopThread_ = true;
+    dispatcher_.DropQueue();
     wake_.notify_all();
-    std::lock_guard<std::mutex> threadLock(threadMutex_);
-    if (thread_.joinable()) thread_.join();
+    // The thread sees the stop within one bounded wait or at the end of the batch it writes.
+    threadExited_.wait(lock, [this] { return !threadRunning_; });
 }
 
 bool BoardDma::Impl::ThreadRunning() const {
@@ -110,7 +110,10 @@ void BoardDma::Impl::WriteBar2(uint64_t offset, int width, uint32_t value) {
         std::lock_guard<std::mutex> lock(registerMutex_);
         const DmaDispatcher::WriteResult result = dispatcher_.Write(offset, width, value);
         const Clock::time_point now = Clock::now();
-        if (result.reset) OnResetLocked(now);
+        if (result.reset) {
+            OnResetLocked(now);
+            stopThread_ = true;  // nothing queued any more: the board's thread ends
+        }
         if (result.queued) {
             if (result.startedFromIdle) OnStartFromIdleLocked(now, pacing);
             if (pacing == SIM_DMA_IMMEDIATE && !stalled && !producing_) {
@@ -123,7 +126,7 @@ void BoardDma::Impl::WriteBar2(uint64_t offset, int width, uint32_t value) {
     }
     if (produceNow) DrainNow();
     if (needThread) EnsureThread();
-    if (produceNow || needThread) wake_.notify_all();
+    wake_.notify_all();
 }
 
 void BoardDma::Impl::BufferUnlocking() {
@@ -436,6 +439,8 @@ void BoardDma::Impl::PrepareLanes(const Batch &batch) {
         loopback = loopback_ && model_->hasGenerator;
     }
     const uint32_t laneCount = batch.geometry.lanes;
+    // For slots at odd addresses, which cannot take 16-bit stores.
+    interleaveScratch_.resize(static_cast<std::size_t>(InputStream::kSegmentSamples) * kInputCount);
     const SimFrontEnd undecodable{-1, -1, -1, -1, -1};
     // A single-lane board samples whichever input channel it has selected.
     int selected = 0;
@@ -509,7 +514,6 @@ void BoardDma::Impl::WriteRecord(uint8_t *slot, const PlannedRecord &record,
         } else if (aligned) {
             InterleaveLanes(reinterpret_cast<int16_t *>(destination), sources, laneCount, count);
         } else {
-            interleaveScratch_.resize(static_cast<std::size_t>(kSegment) * kInputCount);
             InterleaveLanes(interleaveScratch_.data(), sources, laneCount, count);
             std::memcpy(destination, interleaveScratch_.data(), bytes);
         }
@@ -530,10 +534,14 @@ void BoardDma::Impl::Produce(const Batch &batch) {
     DmaBufferView view = port_.LockedBuffer();
     std::lock_guard<std::mutex> lock(productionMutex_);
     if (batch.generation != bufferGeneration_) view = DmaBufferView{};
-    PrepareLanes(batch);
     const RecordGeometry &geometry = batch.geometry;
     uint64_t written = 0;
     uint64_t dropped = 0;
+    try {
+        PrepareLanes(batch);
+    } catch (const std::bad_alloc &) {
+        view = DmaBufferView{};  // no memory for the ADC streams: nothing can be written
+    }
     for (const PlannedRecord &record : batch.records) {
         const uint64_t target = batch.hostAddress + record.slot * geometry.slotBytes;
         const bool inside = view.base != nullptr && target >= batch.hostAddress &&
@@ -571,7 +579,6 @@ void BoardDma::Impl::DrainNow() {
 // ---- the board's own thread ------------------------------------------------------------------------
 
 void BoardDma::Impl::EnsureThread() {
-    std::lock_guard<std::mutex> threadLock(threadMutex_);
     {
         std::lock_guard<std::mutex> lock(registerMutex_);
         if (destroying_) return;
@@ -579,9 +586,17 @@ void BoardDma::Impl::EnsureThread() {
         if (threadRunning_) return;
         threadRunning_ = true;
     }
-    // A thread that has let go of threadRunning_ is on its way out.
-    if (thread_.joinable()) thread_.join();
-    thread_ = std::thread(&Impl::ThreadMain, this);
+    // Detached: a thread that ends by itself (idle, buffer gone, dispatcher reset) is never
+    // left behind unjoined; the destructor waits for threadRunning_ instead of joining.
+    try {
+        std::thread(&Impl::ThreadMain, this).detach();
+    } catch (const std::system_error &) {
+        // No thread: the queued descriptors wait, as on a stalled board, until a later write
+        // tries again.
+        std::lock_guard<std::mutex> lock(registerMutex_);
+        threadRunning_ = false;
+        threadExited_.notify_all();
+    }
 }
 
 void BoardDma::Impl::ThreadMain() {
@@ -593,12 +608,15 @@ void BoardDma::Impl::ThreadMain() {
         std::unique_lock<std::mutex> lock(registerMutex_);
         const Clock::time_point now = Clock::now();
         if (stopThread_) {
+            // The last touch of this object: the destructor may go on once the lock is free.
             threadRunning_ = false;
+            threadExited_.notify_all();
             return;
         }
         if (!dispatcher_.HasActive()) {
             if (now - idleSince >= kIdleExit) {
                 threadRunning_ = false;
+                threadExited_.notify_all();
                 return;
             }
             wake_.wait_for(lock, kIdleWait);

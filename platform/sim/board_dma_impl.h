@@ -160,12 +160,10 @@ private:
     int clockPacing_ = -1;
     uint32_t lastOutputMask_ = 0;
     std::array<uint64_t, kGeneratorChannels> phaseOrigin_{};
-    bool threadRunning_ = false;
+    bool threadRunning_ = false;  // a board thread exists (it is detached)
     bool stopThread_ = false;
     bool destroying_ = false;
-
-    std::mutex threadMutex_;  // serialises starting and joining thread_
-    std::thread thread_;
+    std::condition_variable threadExited_;
 
     std::mutex productionMutex_;
     // Changes when the locked buffer goes away; written with both locks held, read with either.

@@ -86,14 +86,15 @@ double SampleRateHz(const AcquisitionModel &model, uint32_t dividerCode) {
     return model.ratesMsps[code] * 1e6;
 }
 
+// Never destroyed: a board thread still running while the process exits may read them.
 const float *NoiseTable() {
-    static const std::vector<float> table = MakeNoiseTable();
-    return table.data();
+    static const std::vector<float> *table = new std::vector<float>(MakeNoiseTable());
+    return table->data();
 }
 
 const double *SineTable() {
-    static const std::vector<double> table = MakeSineTable();
-    return table.data();
+    static const std::vector<double> *table = new std::vector<double>(MakeSineTable());
+    return table->data();
 }
 
 }  // namespace ostrel::sim

@@ -16,14 +16,15 @@ namespace {
 
 std::atomic<int> g_pacing{SIM_DMA_REALTIME};
 
+// Never destroyed, like the bus that owns the boards: a board may go away during exit.
 std::mutex &RegistryMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex *mutex = new std::mutex;
+    return *mutex;
 }
 
 std::vector<BoardDma::Impl *> &Registry() {
-    static std::vector<BoardDma::Impl *> boards;
-    return boards;
+    static std::vector<BoardDma::Impl *> *boards = new std::vector<BoardDma::Impl *>;
+    return *boards;
 }
 
 BoardDma::Impl *ImplOfBoard(int board) {
