@@ -17,6 +17,11 @@
 // Order: productionMutex_ before registerMutex_; settingsMutex_ innermost. Of the BoardPort only
 // ControlRegister, Bar0Word16, FrontEnd and ModelType are called with a lock held (the bus side
 // keeps them lock-free); LockedBuffer and the fault query are called with none held.
+//
+// The board's thread is started on the first descriptor that needs it and ends by itself when
+// the buffer goes away, the dispatcher is reset, or it has been idle for a second; every wait in
+// it is bounded. It runs detached, so an ended thread is never left unjoined (the bus, and with
+// it the boards, lives until the process exits); the destructor waits until it has ended.
 #pragma once
 
 #include <array>
@@ -37,7 +42,7 @@
 namespace ostrel::sim {
 
 // Process-wide pacing of every board (a SimDmaPacing value).
-SIM_API int DmaPacing();
+int DmaPacing();
 // True while the bus side's SIM_FAULT_DMA_STALL is set.
 bool DmaStallRequested();
 
