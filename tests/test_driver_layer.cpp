@@ -159,6 +159,16 @@ TEST_F(DriverDevice, FailedOpenLeavesNoHandleAndNoContext) {
     // The context is freed: the leak checker of the sanitizer build would report it otherwise.
 }
 
+TEST_F(DriverDevice, FailedOpenThatStillGaveAHandleClosesIt) {
+    const uint32_t status = WD_INSUFFICIENT_RESOURCES;
+    ASSERT_EQ(SIM_SetOpenFaultKeepsHandle(1), 0);
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_DEVICE_OPEN, status), 0);
+    const WD_PCI_CARD_INFO info = CardInfo();
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_DeviceOpen(&info), nullptr);
+    EXPECT_EQ(Calls("WDC_PciDeviceClose"), 1);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
+}
+
 TEST_F(DriverDevice, CloseOfANullHandleCallsNothing) {
     EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_DeviceClose(nullptr), 0);
     EXPECT_EQ(ErrorText(), "ALT_PCIE_QSYS_SIMPLE_DeviceClose: Error - NULL device handle\n");
@@ -289,44 +299,62 @@ TEST_F(DriverDevice, InterruptsEnableOnceAndDisableOnce) {
 }
 
 TEST_F(DriverDevice, InterruptEnableWithoutAnInterruptResourceRefusesSilently) {
-    WD_PCI_CARD_INFO info = CardInfo();
-    // The same board described without its interrupt item.
-    for (uint32_t item = 0; item < info.Card.dwItems; ++item) {
-        if (info.Card.Item[item].item == ITEM_INTERRUPT) info.Card.Item[item].item = ITEM_NONE;
-    }
-    handle_ = ALT_PCIE_QSYS_SIMPLE_DeviceOpen(&info);
-    ASSERT_NE(handle_, nullptr);
+    ASSERT_EQ(SIM_SetInterruptResource(0, 0), 0);
+    WDC_DEVICE_HANDLE handle = Open();
     DriverError("earlier message");
-    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle_, RecordInterrupt), 0x20000020u);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle, RecordInterrupt), 0x20000020u);
     EXPECT_EQ(ErrorText(), "earlier message");
     EXPECT_EQ(Calls("WDC_IntEnable"), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_IntIsEnabled(handle), 0);
 }
 
-TEST_F(DriverDevice, InterruptCallbackHandsTheHandlerTheInterruptState) {
+TEST_F(DriverDevice, FailedInterruptEnableAndDisableReportTheLibraryStatus) {
     WDC_DEVICE_HANDLE handle = Open();
-    ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle, RecordInterrupt), 0u);
-    auto *device = static_cast<WDC_DEVICE *>(handle);
-    const WD_INTERRUPT_STATE saved = device->Int;
+    const uint32_t status = WD_INSUFFICIENT_RESOURCES;
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_INT_ENABLE, status), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle, RecordInterrupt), status);
+    EXPECT_EQ(ErrorText(),
+              Format("Failed enabling interrupts. Error 0x%x - %s\n", status, Stat2Str(status)));
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_INT_ENABLE, 0), 0);
 
-    // The last message word counts only for the interrupt types that carry one.
+    ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle, RecordInterrupt), 0u);
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_INT_DISABLE, status), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_IntDisable(handle), status);
+    EXPECT_EQ(ErrorText(),
+              Format("Failed disabling interrupts. Error 0x%x - %s\n", status, Stat2Str(status)));
+
+    // The close reports the failure to turn them off and closes all the same.
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_DeviceClose(handle), 1);
+    Closed();
+    EXPECT_EQ(ErrorText(),
+              Format("Failed disabling interrupts. Error 0x%x - %s\n", status, Stat2Str(status)));
+    EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
+}
+
+TEST_F(DriverDevice, InterruptHandlerReceivesTheInterruptState) {
+    // The last message word is passed on only for the message-signalled interrupt types.
     const struct {
         uint32_t type;
         uint32_t expectedMessage;
-    } rows[] = {{0x10, 0xCAFE}, {0x20, 0xCAFE}, {0x30, 0xCAFE}, {0x01, 0}, {0x00, 0}, {0x40, 0}};
+    } rows[] = {{0x10, 0xCAFE}, {0x20, 0xCAFE}, {0x30, 0xCAFE}, {0x01, 0}, {0x40, 0}};
     for (const auto &row : rows) {
         SCOPED_TRACE(testing::Message() << "interrupt type 0x" << std::hex << row.type);
-        device->Int = WD_INTERRUPT_STATE{12, 3, 1, row.type, 0xCAFE};
+        ASSERT_EQ(SIM_SetInterruptType(0, row.type), 0);
+        WDC_DEVICE_HANDLE handle = Open();
+        ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_IntEnable(handle, RecordInterrupt), 0u);
         g_handlerCalls = 0;
-        InterruptCallback(handle);
-        ASSERT_EQ(g_handlerCalls, 1);
+        ASSERT_EQ(SIM_RaiseInterrupt(0, 0x1234, 0), 1);
+        ASSERT_EQ(SIM_RaiseInterrupt(0, 0xCAFE, 3), 1);
+        ASSERT_EQ(g_handlerCalls, 2);
         EXPECT_EQ(g_handlerDevice, handle);
-        EXPECT_EQ(g_handlerResult.dwCounter, 12u);
+        EXPECT_EQ(g_handlerResult.dwCounter, 2u);
         EXPECT_EQ(g_handlerResult.dwLost, 3u);
-        EXPECT_EQ(g_handlerResult.waitResult, 1u);
+        EXPECT_EQ(g_handlerResult.waitResult, 0u);
         EXPECT_EQ(g_handlerResult.dwEnabledIntType, row.type);
         EXPECT_EQ(g_handlerResult.dwLastMessage, row.expectedMessage);
+        EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_DeviceClose(handle), 1);
+        Closed();
     }
-    device->Int = saved;
 }
 
 // ---- events -------------------------------------------------------------------------------------------
@@ -355,19 +383,46 @@ TEST_F(DriverDevice, EventsRegisterOnceAndUnregisterOnce) {
     EXPECT_EQ(Calls("WDC_EventUnregister"), 1);
 }
 
-TEST_F(DriverDevice, EventHandlerPassesTheActionToTheCallersHandler) {
+TEST_F(DriverDevice, EventHandlerPassesTheActionsOfTheRegisteredKinds) {
     WDC_DEVICE_HANDLE handle = Open();
     ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_EventRegister(handle, RecordEvent), 0u);
-    for (uint32_t action : {uint32_t{WD_INSERT}, uint32_t{WD_REMOVE}, uint32_t{WD_POWER_CHANGED_D3}}) {
-        SCOPED_TRACE(action);
-        WD_EVENT event{};
-        event.dwAction = action;
+    // Insertion, removal and power changes are registered; other action bits are not.
+    const struct {
+        uint32_t action;
+        int deliveries;
+    } rows[] = {{WD_INSERT, 1},           {WD_REMOVE, 1},
+                {WD_POWER_CHANGED_D0, 1}, {WD_POWER_CHANGED_D3, 1},
+                {WD_POWER_SYSTEM_WORKING, 1}, {WD_POWER_SYSTEM_HIBERNATE, 1},
+                {0x4, 0},                 {0x400, 0},
+                {0x4000, 0}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << "action 0x" << std::hex << row.action);
         g_eventDevice = nullptr;
-        ALT_PCIE_QSYS_SIMPLE_EventHandler(&event, handle);
-        EXPECT_EQ(g_eventDevice, handle);
-        EXPECT_EQ(g_eventAction, action);
+        g_eventAction = 0;
+        EXPECT_EQ(SIM_RaiseEvent(0, row.action), row.deliveries);
+        EXPECT_EQ(g_eventDevice, row.deliveries ? handle : nullptr);
+        EXPECT_EQ(g_eventAction, row.deliveries ? row.action : 0u);
     }
     ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_EventUnregister(handle), 0u);
+    EXPECT_EQ(SIM_RaiseEvent(0, WD_REMOVE), 0);
+}
+
+TEST_F(DriverDevice, FailedEventRegistrationReportsTheLibraryStatus) {
+    WDC_DEVICE_HANDLE handle = Open();
+    const uint32_t status = WD_INSUFFICIENT_RESOURCES;
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_EVENT_REGISTER, status), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_EventRegister(handle, RecordEvent), status);
+    EXPECT_EQ(ErrorText(),
+              Format("Failed to register events. Error 0x%x - %s\n", status, Stat2Str(status)));
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_EVENT_REGISTER, 0), 0);
+
+    ASSERT_EQ(ALT_PCIE_QSYS_SIMPLE_EventRegister(handle, RecordEvent), 0u);
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_EVENT_UNREGISTER, status), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_EventUnregister(handle), status);
+    EXPECT_EQ(ErrorText(),
+              Format("Failed to unregister events. Error 0x%x - %s\n", status, Stat2Str(status)));
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_EVENT_UNREGISTER, 0), 0);
+    EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_EventUnregister(handle), 0u);
 }
 
 // ---- address spaces ---------------------------------------------------------------------------------
@@ -436,8 +491,9 @@ TEST(DriverError, KeepsAtMost255CharactersAndStaysTerminated) {
         for (size_t index = 0; index < row.length; ++index) message += char('a' + index % 26);
         std::memset(g_engine.discovery.ErrorText, 'x', sizeof(g_engine.discovery.ErrorText));
         DriverError("%s", message.c_str());
+        // Terminated inside the buffer even when it held no terminator before.
+        ASSERT_NE(std::memchr(g_engine.discovery.ErrorText, '\0', kErrorTextSize), nullptr);
         EXPECT_EQ(ErrorText(), message.substr(0, row.kept));
-        EXPECT_EQ(g_engine.discovery.ErrorText[255], '\0');
     }
 }
 
