@@ -1,9 +1,15 @@
-/* Demo on the simulated board (placeholder until discovery is built). */
+/*
+ * OstrelDAQEngine demo on the simulated board bus. Uses only the public header; the simulated bus
+ * holds one board 0xA006 unless OSTREL_SIM_BOARDS names others (e.g. OSTREL_SIM_BOARDS=A001,A005).
+ */
 #include <stdio.h>
 
-#include "OstrelDAQEngine.h"
+#include "demo.h"
 
 int main(void) {
-    printf("TestFunction(3) = %u\n", TestFunction(3));
+    if (demo_discovery() != 0) {
+        fprintf(stderr, "demo: discovery failed\n");
+        return 1;
+    }
     return 0;
 }

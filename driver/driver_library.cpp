@@ -1,0 +1,46 @@
+// Reference-counted connection to the driver-access library: opened by the first reference,
+// closed by the one that brings the count back to 0.
+#include "driver/driver_layer.h"
+#include "engine/engine_state.h"
+
+namespace ostrel {
+namespace {
+
+constexpr uint32_t kDebugOptions = 0x21;
+
+}  // namespace
+
+uint32_t OpenDriverLibrary() {
+    // The count is raised before the library is called and stays raised when the open fails;
+    // being unsigned, a count that a surplus close wrapped opens the library again at 0 or 1.
+    const uint32_t count = ++g_engine.discovery.DriverOpenCount;
+    if (count > 1u) return 0;
+
+    uint32_t status = WDC_SetDebugOptions(kDebugOptions, nullptr);
+    if (status != WD_STATUS_SUCCESS) {
+        DriverError("Failed to initialize debug options for WDC library.\nError 0x%lx - %s\n",
+                    static_cast<unsigned long>(status), Stat2Str(status));
+        return status;
+    }
+    status = WDC_DriverOpen(WDC_DRV_OPEN_DEFAULT, nullptr);
+    if (status != WD_STATUS_SUCCESS) {
+        DriverError("Failed to initialize the WDC library. Error 0x%lx - %s\n",
+                    static_cast<unsigned long>(status), Stat2Str(status));
+        return status;
+    }
+    return 0;
+}
+
+uint32_t CloseDriverLibrary() {
+    // A close without a matching open wraps the count and leaves the library alone.
+    if (--g_engine.discovery.DriverOpenCount != 0u) return 0;
+
+    const uint32_t status = WDC_DriverClose();
+    if (status != WD_STATUS_SUCCESS) {
+        DriverError("Failed to uninit the WDC library. Error 0x%lx - %s\n",
+                    static_cast<unsigned long>(status), Stat2Str(status));
+    }
+    return status;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,131 @@
+// Bringing a board in (check, open) and taking it out again (close), and two small board exports.
+// The open runs the set-up steps of every subsystem in a fixed order; the close undoes them.
+#include "OstrelDAQEngine.h"
+#include "acquisition/dma_buffer.h"
+#include "calibration/offset_table.h"
+#include "driver/driver_layer.h"
+#include "engine/board_model_table.h"
+#include "engine/discovery.h"
+#include "engine/engine_state.h"
+#include "generator/generator_lifecycle.h"
+
+namespace ostrel {
+namespace {
+
+// Configuration space: the revision and class-code word, whose low four bits must read 9.
+constexpr uint32_t kRevisionWordOffset = 8;
+constexpr uint32_t kRevisionMask = 0xF;
+constexpr uint32_t kRequiredRevision = 9;
+
+constexpr int32_t kOpenRevisionMismatch = -2;
+
+// The revision word of the open board; 0 when no handle is open (no library call then).
+uint32_t ReadRevisionWord(WDC_DEVICE_HANDLE handle) {
+    uint32_t word = 0;
+    if (handle != nullptr) WDC_PciReadCfg32(handle, kRevisionWordOffset, &word);
+    return word;
+}
+
+// Opens the driver library and scans the bus, once per open-close cycle. -1 when the library
+// cannot be opened (LastStatus then holds its status); otherwise whether the scan found boards.
+int32_t OpenLibraryAndScan(bool &found) {
+    DiscoveryState &discovery = g_engine.discovery;
+    discovery.LastStatus = static_cast<int32_t>(OpenDriverLibrary());
+    if (discovery.LastStatus != 0) return -1;
+    found = DeviceFind(kOstrelVendorId, kAnyDeviceId);
+    return 0;
+}
+
+// Opens the board recorded at ActiveDevice and sets every subsystem up for it.
+int32_t OpenActiveBoard(int32_t boardIndex) {
+    DiscoveryState &discovery = g_engine.discovery;
+    if (boardIndex >= 0 && boardIndex < discovery.DeviceCount) discovery.ActiveDevice = boardIndex;
+    const int32_t active = discovery.ActiveDevice;  // always a recorded table entry (0..14)
+
+    // A failed device open does not stop the sequence: the revision check below turns it into
+    // a refusal.
+    discovery.DeviceHandle = DeviceOpen(discovery.DeviceSlots[active]);
+    ApplyBoardModel(discovery.DeviceIDs[active]);
+    g_engine.calibration.ChannelOffsets[kSingleLaneOffset] =
+        static_cast<int16_t>(g_engine.model.AdcMaxCode / 2u);
+
+    if ((ReadRevisionWord(discovery.DeviceHandle) & kRevisionMask) != kRequiredRevision) {
+        return kOpenRevisionMismatch;  // the handle stays open; DAQ_CloseDevice releases it
+    }
+    FillSamplingRates();
+    ApplyInitialInputs();
+    AwgStartUp();
+    discovery.LastStatus = DmaLock(discovery.DeviceHandle);
+    return discovery.LastStatus;
+}
+
+}  // namespace
+}  // namespace ostrel
+
+using ostrel::g_engine;
+
+extern "C" {
+
+OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) {
+    if (boardCount == nullptr) return -1;
+    ostrel::DiscoveryState &discovery = g_engine.discovery;
+    if (discovery.SystemScanned) return 0;  // scanned once per open-close cycle
+
+    bool found = false;
+    if (ostrel::OpenLibraryAndScan(found) != 0) return -1;
+    *boardCount = found ? discovery.DeviceCount : 0;
+    discovery.SystemScanned = true;  // also with no board: a following open then refuses
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) {
+    ostrel::DiscoveryState &discovery = g_engine.discovery;
+    discovery.LastStatus = 0;
+    if (!discovery.SystemScanned) {
+        bool found = false;
+        if (ostrel::OpenLibraryAndScan(found) != 0) return -1;
+        // Nothing found: the library reference stays held and the next open scans again.
+        if (!found) return 0;
+        discovery.SystemScanned = true;
+    }
+    if (discovery.DeviceCount == 0) {
+        discovery.LastStatus = -1;
+        return discovery.LastStatus;
+    }
+    // While an acquisition runs, nothing is touched; the caller stops it first.
+    if (!g_engine.acquisition.ThreadStopped.load(std::memory_order_acquire)) {
+        return discovery.LastStatus;
+    }
+    return ostrel::OpenActiveBoard(boardIndex);
+}
+
+OSTREL_API int32_t DAQ_CloseDevice(void) {
+    ostrel::DiscoveryState &discovery = g_engine.discovery;
+    ostrel::DmaTeardown();  // stops the acquisition thread before anything it reads goes away
+    ostrel::AwgRelease();
+    if (discovery.DeviceHandle != nullptr) {
+        ostrel::DeviceClose(discovery.DeviceHandle);
+        discovery.DeviceHandle = nullptr;
+    }
+    discovery.LastStatus = static_cast<int32_t>(ostrel::CloseDriverLibrary());
+    // The next open scans again and its first configuration is never skipped; the discovery
+    // tables and model parameters stay readable.
+    discovery.SystemScanned = false;
+    g_engine.acquisition.RecordLength = 0;
+    g_engine.acquisition.RecordNumber = 0;
+    return discovery.LastStatus;
+}
+
+OSTREL_API int32_t ReadConfigurationRegister(void) {
+    const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
+    if (handle != nullptr) {
+        uint32_t word = 0;
+        WDC_PciReadCfg32(handle, ostrel::kRevisionWordOffset, &word);
+        WDC_PciReadCfg32(handle, ostrel::kRevisionWordOffset, &word);
+    }
+    return g_engine.discovery.LastStatus;
+}
+
+OSTREL_API uint32_t TestFunction(uint32_t x) { return x * x * x * x; }  // modulo 2^32
+
+}  // extern "C"

@@ -1,0 +1,9 @@
+/* The demo's sections, one per file; each returns 0 on success and prints what it does. */
+#ifndef OSTREL_DEMO_H
+#define OSTREL_DEMO_H
+
+/* Scans the bus, lists every board, opens board 0, prints its model parameters and sampling
+   rates, and closes it. */
+int demo_discovery(void);
+
+#endif /* OSTREL_DEMO_H */

@@ -1,0 +1,78 @@
+// The shared library exports exactly the functions of the public header, with unmangled C names,
+// and the module-definition file lists exactly those names.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "support/export_table.h"
+
+namespace {
+
+using ostrel::test::ReadDefExports;
+using ostrel::test::ReadExportedNames;
+using ostrel::test::ReadHeaderExports;
+
+std::string Listed(const std::set<std::string> &names) {
+    std::string text;
+    for (const std::string &name : names) text += " " + name;
+    return text.empty() ? " (none)" : text;
+}
+
+std::set<std::string> Minus(const std::set<std::string> &left, const std::set<std::string> &right) {
+    std::set<std::string> difference;
+    std::set_difference(left.begin(), left.end(), right.begin(), right.end(),
+                        std::inserter(difference, difference.end()));
+    return difference;
+}
+
+std::set<std::string> DefNames() {
+    const auto listed = ReadDefExports(OSTREL_EXPORTS_DEF_PATH);
+    return {listed.begin(), listed.end()};
+}
+
+TEST(Exports, HeaderDeclaresTheFamiliesOfEveryExport) {
+    const std::set<std::string> header = ReadHeaderExports(OSTREL_PUBLIC_HEADER_PATH);
+    // A few names of each family, spelled as the applications call them.
+    for (const char *name : {"ReadMemory32", "TestFunction", "DAQ_OpenDevice", "GetDeviceResource",
+                             "DAQ_ConfigAcquisition_and_Start", "DAQ_GetDMATransferPoints",
+                             "AWG_SetDutycycle", "AWG_GetnelNum"}) {
+        EXPECT_EQ(header.count(name), 1u) << name;
+    }
+    EXPECT_EQ(header.size(), 76u);
+}
+
+TEST(Exports, DefFileListsEachHeaderExportOnce) {
+    const auto listed = ReadDefExports(OSTREL_EXPORTS_DEF_PATH);
+    for (const std::string &name : std::set<std::string>(listed.begin(), listed.end())) {
+        EXPECT_EQ(listed.count(name), 1u) << name << " listed more than once";
+    }
+    const std::set<std::string> header = ReadHeaderExports(OSTREL_PUBLIC_HEADER_PATH);
+    const std::set<std::string> def = DefNames();
+    EXPECT_EQ(header, def) << "in the header only:" << Listed(Minus(header, def))
+                           << "\nin the .def only:" << Listed(Minus(def, header));
+}
+
+TEST(Exports, LibraryExportsExactlyTheHeaderNames) {
+    const std::set<std::string> exported = ReadExportedNames(OSTREL_ENGINE_LIBRARY_PATH);
+    const std::set<std::string> header = ReadHeaderExports(OSTREL_PUBLIC_HEADER_PATH);
+    SCOPED_TRACE(OSTREL_ENGINE_LIBRARY_PATH);
+    EXPECT_EQ(exported, header) << "exported but not declared:" << Listed(Minus(exported, header))
+                                << "\ndeclared but not exported:" << Listed(Minus(header, exported));
+}
+
+TEST(Exports, DriverLayerAndEngineInternalsStayHidden) {
+    const std::set<std::string> exported = ReadExportedNames(OSTREL_ENGINE_LIBRARY_PATH);
+    for (const std::string &name : exported) {
+        EXPECT_EQ(name.rfind("_Z", 0), std::string::npos) << "mangled name exported: " << name;
+        EXPECT_EQ(name.find("ALT_PCIE_QSYS_SIMPLE"), std::string::npos) << name;
+    }
+    for (const char *internal : {"DeviceFind", "DeviceOpen", "DeviceClose", "ApplyBoardModel",
+                                 "OpenDriverLibrary", "DriverError", "WDC_PciScanDevices"}) {
+        EXPECT_EQ(exported.count(internal), 0u) << internal;
+    }
+}
+
+}  // namespace
