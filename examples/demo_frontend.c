@@ -10,25 +10,30 @@
 #define NOT_REPORTED (-12345)
 
 static void print_setting(const char *label, int32_t value) {
+    if (label[0] != '\0') printf(" %s", label);
     if (value == NOT_REPORTED) {
-        printf(" %s -", label);
+        printf(" -");
     } else {
-        printf(" %s %d", label, (int)value);
+        printf(" %d", (int)value);
     }
 }
 
 static void print_geometry(void) {
-    int32_t maximum = 0, inChunk = 0, length = 0, records = 0;
-    const uint32_t requested = 1000;
+    int32_t maximum = 0, inChunk = 0;
+    int32_t length = NOT_REPORTED, records = NOT_REPORTED;
     DAQ_GetMaxRecordLength(&maximum);
     printf("  %-26s %d points per lane\n", "record-length limit", (int)maximum);
-    DAQ_SetRecordLength(requested);
+    /* The board keeps the length in its own units: what it reads back shows the rounding. */
+    DAQ_SetRecordLength(1000);
     DAQ_SetRecordNumber(16);
     DAQ_GetRecordNumInMem(&inChunk);
     DAQ_GetRecordLength(&length);
     DAQ_GetRecordNumber(&records);
-    printf("  %-26s board reads back %d points, %d records per frame, %d records per DMA chunk\n",
-           "record length 1000:", (int)length, (int)records, (int)inChunk);
+    printf("  %-26s", "1000 points x 16 records:");
+    print_setting("board reads back", length);
+    printf(" points,");
+    print_setting("", records);
+    printf(" records; %d record slots per DMA chunk\n", (int)inChunk);
 }
 
 static void print_counts(int32_t *lanes) {
@@ -38,7 +43,7 @@ static void print_counts(int32_t *lanes) {
     DAQ_GetAttenuationNumber(&attenuations);
     DAQ_GetCouplingNumber(&couplings);
     DAQ_GetTerminationNumber(&terminations);
-    printf("  %-26s %d lanes; gain %d, attenuation %d, coupling %d, termination %d\n",
+    printf("  %-26s lanes %d; gain %d, attenuation %d, coupling %d, termination %d\n",
            "front-end settings", (int)*lanes, (int)gains, (int)attenuations, (int)couplings,
            (int)terminations);
 }
