@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace ostrel::os {
 
@@ -30,5 +31,10 @@ ControlHandle OpenControlDevice();
 bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
                           uint32_t inputBytes, uint32_t *output);
 void CloseControlDevice(ControlHandle handle);
+
+// Flushes a file's buffered bytes and asks the OS to put them on the disk before returning, so a
+// rename that follows never exposes a file whose bytes are still only in memory. False when either
+// step fails. (fflush + fsync on POSIX; fflush + _commit or FlushFileBuffers on Windows.)
+bool FlushFileToDisk(std::FILE *file);
 
 }  // namespace ostrel::os
