@@ -58,6 +58,9 @@ void AcquisitionThreadBody(void *) {
         const bool descriptorsFull =
             (ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) != 0;
         if (!descriptorsFull) {
+            // The chunk's records of its last round were taken, unless something held them back
+            // (a frame being read, a gap): those are given up now, before the board rewrites them.
+            scanner.ForgetChunk(nextChunk);
             WriteBar32(handle, kBar2, kDmaDescReadAddress, run.DmaSourceAddress);
             WriteBar32(handle, kBar2, kDmaDescWriteAddress, run.ChunkTargets[nextChunk]);
             WriteBar32(handle, kBar2, kDmaDescLength, run.ChunkBytes);

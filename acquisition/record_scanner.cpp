@@ -61,6 +61,14 @@ void RecordScanner::Pass() {
     PublishStatistics();
 }
 
+void RecordScanner::ForgetChunk(uint32_t chunk) {
+    const uint32_t slotsPerChunk = layout_.DmaSlotCount / kDmaChunks;
+    const uint32_t first = chunk * slotsPerChunk;
+    for (uint32_t slot = first; slot < first + slotsPerChunk; ++slot) {
+        layout_.LastSlotTags[slot] = LoadRecordTag(layout_.SlotTrailers[slot]);
+    }
+}
+
 void RecordScanner::CatchUp() {
     const uint32_t slotCount = layout_.DmaSlotCount;
     for (uint32_t taken = 0; taken < slotCount && Examine(scanStart_); ++taken) {

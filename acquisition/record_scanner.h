@@ -35,6 +35,10 @@ public:
     // One pass over every slot, in fill order from where the board is writing; then publishes the
     // frame statistics.
     void Pass();
+    // Called before the chunk's descriptor is queued again: the records still in it that were not
+    // taken are given up (the board is about to overwrite them; one taken from now on could be
+    // copied while the board rewrites it).
+    void ForgetChunk(uint32_t chunk);
 
     // The run's own bookkeeping (for tests and diagnostics).
     int32_t FrameRecordCount(int frame) const { return frameRecordCounts_[frame]; }

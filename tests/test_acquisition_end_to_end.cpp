@@ -73,7 +73,18 @@ std::vector<int16_t> SetKnownLevels() {
     return expected;
 }
 
-TEST(AcquisitionEndToEnd, KnownLevelsArriveOnEveryLaneOfEveryModel) {
+// Each case ends with the board's own thread stopped (SIM_Reset joins it), so that nothing of the
+// simulator outlives the test.
+class AcquisitionEndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (g_engine.discovery.DeviceHandle != nullptr) DAQ_CloseDevice();
+        SIM_SetFault(SIM_FAULT_DMA_STALL, 0);
+        SIM_Reset();
+    }
+};
+
+TEST_F(AcquisitionEndToEnd, KnownLevelsArriveOnEveryLaneOfEveryModel) {
     const struct {
         int32_t model;
         uint32_t length, number;
@@ -114,7 +125,7 @@ TEST(AcquisitionEndToEnd, KnownLevelsArriveOnEveryLaneOfEveryModel) {
     }
 }
 
-TEST(AcquisitionEndToEnd, SamplesOfASineFollowEachOtherWithoutGaps) {
+TEST_F(AcquisitionEndToEnd, SamplesOfASineFollowEachOtherWithoutGaps) {
     // Two lanes, a sine on lane 0 and its negative on lane 1: within each returned frame the
     // lanes stay mirror images and neighbouring samples differ as little as the sine allows.
     OpenModel(6);
@@ -150,7 +161,7 @@ TEST(AcquisitionEndToEnd, SamplesOfASineFollowEachOtherWithoutGaps) {
     DAQ_CloseDevice();
 }
 
-TEST(AcquisitionEndToEnd, ATagGapShowsAsOnePartialFrame) {
+TEST_F(AcquisitionEndToEnd, ATagGapShowsAsOnePartialFrame) {
     OpenModel(5);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition(1000, 10), 0);  // 524 records per frame
@@ -183,7 +194,7 @@ TEST(AcquisitionEndToEnd, ATagGapShowsAsOnePartialFrame) {
     DAQ_CloseDevice();
 }
 
-TEST(AcquisitionEndToEnd, StartAndStopSetTheIndicator) {
+TEST_F(AcquisitionEndToEnd, StartAndStopSetTheIndicator) {
     OpenModel(5);  // indicator at index -1004
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition(1000, 10), 0);
@@ -208,7 +219,7 @@ TEST(AcquisitionEndToEnd, StartAndStopSetTheIndicator) {
     DAQ_CloseDevice();
 }
 
-TEST(AcquisitionEndToEnd, TheAnnouncementStaysUntilReadOrRestarted) {
+TEST_F(AcquisitionEndToEnd, TheAnnouncementStaysUntilReadOrRestarted) {
     OpenModel(8);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition(1024, 16), 0);
@@ -230,7 +241,7 @@ TEST(AcquisitionEndToEnd, TheAnnouncementStaysUntilReadOrRestarted) {
     DAQ_CloseDevice();
 }
 
-TEST(AcquisitionEndToEnd, ConfigurationStopsARunningThreadUnlessTheRequestIsUnchanged) {
+TEST_F(AcquisitionEndToEnd, ConfigurationStopsARunningThreadUnlessTheRequestIsUnchanged) {
     OpenModel(9);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(1024, 100), 0);
@@ -253,7 +264,7 @@ TEST(AcquisitionEndToEnd, ConfigurationStopsARunningThreadUnlessTheRequestIsUnch
     DAQ_CloseDevice();
 }
 
-TEST(AcquisitionEndToEnd, CloseWhileRunningReleasesEverything) {
+TEST_F(AcquisitionEndToEnd, CloseWhileRunningReleasesEverything) {
     OpenModel(10);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(4096, 32), 0);
@@ -266,7 +277,7 @@ TEST(AcquisitionEndToEnd, CloseWhileRunningReleasesEverything) {
     EXPECT_EQ(SIM_GetDroppedDmaWrites(0), 0u);
 }
 
-TEST(AcquisitionEndToEnd, AStalledBoardDoesNotHoldTheStopAndTheEngineStaysUsable) {
+TEST_F(AcquisitionEndToEnd, AStalledBoardDoesNotHoldTheStopAndTheEngineStaysUsable) {
     OpenModel(6);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DMA_STALL, 1), 0);
@@ -298,13 +309,13 @@ TEST(AcquisitionEndToEnd, AStalledBoardDoesNotHoldTheStopAndTheEngineStaysUsable
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DMA_STALL, 0), 0);
 }
 
-TEST(AcquisitionEndToEnd, HundredsOfStartStopConfigureCycles) {
+TEST_F(AcquisitionEndToEnd, HundredsOfStartStopConfigureCycles) {
     // Run under the thread sanitizer as well: the handshake, the counters and the ring shared
     // with the thread, and the simulated board's own thread.
     OpenModel(5);
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     std::vector<int16_t> lane0(1000 * 21);  // the longest request below: 1000 x 21
-    int framesSeen = 0;
+    int framesSeen = 0, framesWaitedFor = 0;
     for (int cycle = 0; cycle < 300; ++cycle) {
         const uint32_t number = 10 + static_cast<uint32_t>(cycle % 3) * 5;
         switch (cycle % 4) {
@@ -324,6 +335,11 @@ TEST(AcquisitionEndToEnd, HundredsOfStartStopConfigureCycles) {
                 ASSERT_EQ(DAQ_StartAcquisition(), 0);
                 break;
         }
+        // Every tenth run lasts until a frame has come, so that records flow in many runs.
+        if (cycle % 10 == 9) {
+            ASSERT_TRUE(WaitForFrame());
+            ++framesWaitedFor;
+        }
         for (int read = 0; read < 3; ++read) {
             framesSeen += DAQ_NewDataFrameAvailable();
             ASSERT_EQ(DAQ_GetLatestFrame(lane0.data(), nullptr, nullptr, nullptr), 0);
@@ -342,6 +358,7 @@ TEST(AcquisitionEndToEnd, HundredsOfStartStopConfigureCycles) {
     EXPECT_EQ(DAQ_CloseDevice(), 0);
     EXPECT_EQ(SIM_GetResourceCount(SIM_RESOURCE_DMA_BUFFERS), 0);
     EXPECT_EQ(SIM_GetDroppedDmaWrites(0), 0u);
+    EXPECT_EQ(framesWaitedFor, 30);
     RecordProperty("framesSeen", framesSeen);
 }
 

@@ -256,10 +256,13 @@ TEST_F(ScannerTest, ABoardWritingDuringThePassesLosesNothing) {
     scanner->BeginRun();
     constexpr uint32_t kRecords = 200000;
     std::atomic<bool> done{false};
+    // Records taken, published after each pass: what lets the board reuse their slots (on the
+    // board, queuing the chunk's descriptor again).
+    std::atomic<uint32_t> takenRecords{0};
     std::thread board([&] {
         uint32_t written = 0;
         while (written < kRecords) {
-            const uint32_t taken = static_cast<uint32_t>(status.RecordsReceived.load());
+            const uint32_t taken = takenRecords.load(std::memory_order_acquire);
             if (written - taken < 320) {
                 dma->Produce(1);
                 ++written;
@@ -267,7 +270,10 @@ TEST_F(ScannerTest, ABoardWritingDuringThePassesLosesNothing) {
         }
         done.store(true);
     });
-    while (!done.load()) scanner->Pass();
+    while (!done.load()) {
+        scanner->Pass();
+        takenRecords.store(static_cast<uint32_t>(RecordsReceived()), std::memory_order_release);
+    }
     board.join();
     scanner->Pass();  // the last records
     EXPECT_EQ(RecordsReceived(), static_cast<int32_t>(kRecords));
@@ -286,6 +292,24 @@ TEST_F(ScannerTest, RecordOfTheFrameBeingReadWaitsForTheNextPass) {
     scanner->Pass();
     EXPECT_EQ(RecordsReceived(), 10);
     EXPECT_EQ(dma->RingRecord(3)[10], FakeDma::ValueOf(3, 0));
+}
+
+TEST_F(ScannerTest, RecordsHeldBackUntilTheirChunkIsQueuedAgainAreGivenUp) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    status.Guard.BeginReading(0);
+    ProduceAndPass(50);      // slots 0..49: chunk 0 (40 slots) and 10 of chunk 1, all frame 0
+    EXPECT_EQ(RecordsReceived(), 0);
+    scanner->ForgetChunk(0);  // the thread queues chunk 0 again: the board will overwrite it
+    status.Guard.EndReading();
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 10) << "only chunk 1's records are still taken";
+    EXPECT_FALSE(dma->Filled(39));
+    EXPECT_TRUE(dma->Filled(40));
+    ProduceInPasses(590 + 5);  // round to chunk 0 again: its new records are taken
+    EXPECT_EQ(RecordsReceived(), 10 + 595);
+    EXPECT_TRUE(dma->Filled(644));
+    EXPECT_EQ(dma->RingRecord(644)[0], FakeDma::ValueOf(644, 0));
 }
 
 TEST_F(ScannerTest, UnalignedTagsAboveSixteenBitsAreReadWhole) {
