@@ -220,6 +220,46 @@ TEST_F(SimDmaTest, SingleLaneBoardSamplesTheSelectedInputChannel) {
     }
 }
 
+TEST_F(SimDmaTest, UnalignedTagsAndSlotsAreWrittenWhole) {
+    ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_IMMEDIATE), 0);
+    struct Case {
+        int model;
+        uint32_t recordLength;
+        uint32_t shift;  // bytes added to the chunk's write address
+    };
+    // An odd record length on model 5 leaves every other tag 2-byte aligned; an odd write
+    // address puts every sample and tag at an odd byte.
+    const Case cases[] = {{5, 101, 0}, {8, 1024, 1}, {6, 1000, 1}, {7, 1024, 3}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " shift " << c.shift);
+        FakePort port(c.model);
+        BoardDma::Impl dma(port);
+        const uint32_t mask = ProgramWindow(dma, port.BusAddress());
+        ResetDispatcher(dma);
+        const Geometry geometry = Configure(port, c.model, c.recordLength, 1000);
+        const int level = c.model == 7 ? -6000 : -2000;  // inside model 7's 12 bits
+        const int inputs = geometry.lanes == 1 ? 4 : static_cast<int>(geometry.lanes);
+        for (int input = 0; input < inputs; ++input) {
+            ASSERT_EQ(dma.SetInputSignal(input, {level + 1000.0 * input, 0, 0, 0}), 0);
+        }
+        QueueDescriptor(dma,
+                        ChunkTarget(port.BusAddress(), mask, 1, geometry.chunkBytes()) + c.shift,
+                        geometry.chunkBytes() - c.shift);
+        ASSERT_EQ(Status(dma), kFinished);
+        for (uint32_t slot : {0u, 1u, 2u, geometry.recordsInMemory - 2}) {
+            EXPECT_EQ(port.Tag(TagOffset(geometry, 1, slot) + c.shift), slot) << slot;
+            for (uint32_t lane = 0; lane < geometry.lanes; ++lane) {
+                // Zero errors of the all-zero setting: input 0 -79, 1 -9, 2 61, 3 131.
+                const int zeroError[] = {-79, -9, 61, 131};
+                EXPECT_EQ(port.Sample(SampleOffset(geometry, 1, slot, lane, 3) + c.shift),
+                          8192 + level + 1000 * static_cast<int>(lane) + zeroError[lane])
+                    << "slot " << slot << " lane " << lane;
+            }
+        }
+        EXPECT_EQ(port.Bytes()[geometry.chunkBytes() + c.shift - 1], kFill);
+    }
+}
+
 // ---- tags ---------------------------------------------------------------------------------------
 
 TEST_F(SimDmaTest, TagsWrapAtRecordNumberAndRestartAfterReset) {

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <system_error>
 
 #include "platform/sim/board_dma_impl.h"
 
@@ -40,7 +42,7 @@ bool Overlaps(uint64_t offset, int width, uint64_t first, uint64_t bytes) {
 
 // The tag goes last, with release semantics, so that a reader that sees it with an acquire load
 // also sees the record's samples. A tag that is not 4-byte aligned (odd record lengths on model
-// 5) is stored as two halves, upper first.
+// 5) is stored in parts, upper first, the lowest part last with release semantics.
 void StoreTag(uint8_t *trailer, uint32_t tag) {
     const auto address = reinterpret_cast<std::uintptr_t>(trailer);
     if (address % alignof(uint32_t) == 0) {
@@ -52,8 +54,11 @@ void StoreTag(uint8_t *trailer, uint32_t tag) {
         std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(trailer))
             .store(static_cast<uint16_t>(tag & 0xFFFFu), std::memory_order_release);
     } else {
-        std::atomic_thread_fence(std::memory_order_release);
-        std::memcpy(trailer, &tag, sizeof(tag));
+        for (int byte = 3; byte >= 0; --byte) {
+            std::atomic_ref<uint8_t>(trailer[byte])
+                .store(static_cast<uint8_t>(tag >> (8 * byte)),
+                       byte == 0 ? std::memory_order_release : std::memory_order_relaxed);
+        }
     }
 }
 
@@ -70,15 +75,13 @@ BoardDma::Impl::Impl(BoardPort &port)
 
 BoardDma::Impl::~Impl() {
     UnregisterBoardDma(this);
-    {
-        std::lock_guard<std::mutex> lock(registerMutex_);
-        destroying_ = true;
-        stopThread_ = true;
-        dispatcher_.DropQueue();
-    }
+    std::unique_lock<std::mutex> lock(registerMutex_);
+    destroying_ = true;
+    stopThread_ = true;
+    dispatcher_.DropQueue();
     wake_.notify_all();
-    std::lock_guard<std::mutex> threadLock(threadMutex_);
-    if (thread_.joinable()) thread_.join();
+    // The thread sees the stop within one bounded wait or at the end of the batch it writes.
+    threadExited_.wait(lock, [this] { return !threadRunning_; });
 }
 
 bool BoardDma::Impl::ThreadRunning() const {
@@ -107,7 +110,10 @@ void BoardDma::Impl::WriteBar2(uint64_t offset, int width, uint32_t value) {
         std::lock_guard<std::mutex> lock(registerMutex_);
         const DmaDispatcher::WriteResult result = dispatcher_.Write(offset, width, value);
         const Clock::time_point now = Clock::now();
-        if (result.reset) OnResetLocked(now);
+        if (result.reset) {
+            OnResetLocked(now);
+            stopThread_ = true;  // nothing queued any more: the board's thread ends
+        }
         if (result.queued) {
             if (result.startedFromIdle) OnStartFromIdleLocked(now, pacing);
             if (pacing == SIM_DMA_IMMEDIATE && !stalled && !producing_) {
@@ -120,17 +126,17 @@ void BoardDma::Impl::WriteBar2(uint64_t offset, int width, uint32_t value) {
     }
     if (produceNow) DrainNow();
     if (needThread) EnsureThread();
-    if (produceNow || needThread) wake_.notify_all();
+    wake_.notify_all();
 }
 
 void BoardDma::Impl::BufferUnlocking() {
     {
-        // Waits for a write in progress; later ones see the new generation and write nothing.
+        // The production lock waits for a write in progress. Bumping the generation together
+        // with dropping the queue means every batch is either planned before (and finds the
+        // generation changed when it comes to write) or finds nothing to plan.
         std::lock_guard<std::mutex> production(productionMutex_);
-        bufferGeneration_.fetch_add(1, std::memory_order_acq_rel);
-    }
-    {
         std::lock_guard<std::mutex> lock(registerMutex_);
+        ++bufferGeneration_;
         dispatcher_.DropQueue();
         stopThread_ = true;
     }
@@ -344,6 +350,7 @@ bool BoardDma::Impl::PlanBatchLocked(uint64_t readyRecords, Batch &batch) {
     EnsureProgressLocked();
     const RecordGeometry &geometry = progress_.geometry;
     batch.serial = progress_.serial;
+    batch.generation = bufferGeneration_;
     batch.hostAddress = dispatcher_.Active().hostAddress;
     batch.geometry = geometry;
     batch.sampleRateHz = ClockRateLocked();
@@ -432,6 +439,8 @@ void BoardDma::Impl::PrepareLanes(const Batch &batch) {
         loopback = loopback_ && model_->hasGenerator;
     }
     const uint32_t laneCount = batch.geometry.lanes;
+    // For slots at odd addresses, which cannot take 16-bit stores.
+    interleaveScratch_.resize(static_cast<std::size_t>(InputStream::kSegmentSamples) * kInputCount);
     const SimFrontEnd undecodable{-1, -1, -1, -1, -1};
     // A single-lane board samples whichever input channel it has selected.
     int selected = 0;
@@ -462,9 +471,11 @@ void BoardDma::Impl::PrepareLanes(const Batch &batch) {
                 setting.codes[point] =
                     static_cast<int16_t>(std::clamp(memory[point] + zeroError, 0, adcMax));
             }
-            setting.advance = LoopbackAdvance(
-                port_.ControlRegister(model_->stepIntegerRegister[lane]),
-                port_.ControlRegister(model_->stepFractionRegister[lane]), batch.sampleRateHz);
+            setting.step =
+                (static_cast<uint64_t>(port_.ControlRegister(model_->stepIntegerRegister[lane]))
+                 << 32) |
+                port_.ControlRegister(model_->stepFractionRegister[lane]);
+            LoopbackStream::SetClockRatio(setting, kGeneratorClockHz, batch.sampleRateHz);
             setting.originSample = batch.phaseOrigin[lane];
             setting.held = ((outputMask >> lane) & 1u) != 0;
             setting.heldCode =
@@ -503,7 +514,6 @@ void BoardDma::Impl::WriteRecord(uint8_t *slot, const PlannedRecord &record,
         } else if (aligned) {
             InterleaveLanes(reinterpret_cast<int16_t *>(destination), sources, laneCount, count);
         } else {
-            interleaveScratch_.resize(static_cast<std::size_t>(kSegment) * kInputCount);
             InterleaveLanes(interleaveScratch_.data(), sources, laneCount, count);
             std::memcpy(destination, interleaveScratch_.data(), bytes);
         }
@@ -521,14 +531,17 @@ void BoardDma::Impl::Produce(const Batch &batch) {
     if (batch.records.empty()) return;
     // The buffer is looked up before the production lock: the bus side may hold its own lock
     // around BufferUnlocking, which takes the production lock.
-    const uint64_t generation = bufferGeneration_.load(std::memory_order_acquire);
     DmaBufferView view = port_.LockedBuffer();
     std::lock_guard<std::mutex> lock(productionMutex_);
-    if (generation != bufferGeneration_.load(std::memory_order_acquire)) view = DmaBufferView{};
-    PrepareLanes(batch);
+    if (batch.generation != bufferGeneration_) view = DmaBufferView{};
     const RecordGeometry &geometry = batch.geometry;
     uint64_t written = 0;
     uint64_t dropped = 0;
+    try {
+        PrepareLanes(batch);
+    } catch (const std::bad_alloc &) {
+        view = DmaBufferView{};  // no memory for the ADC streams: nothing can be written
+    }
     for (const PlannedRecord &record : batch.records) {
         const uint64_t target = batch.hostAddress + record.slot * geometry.slotBytes;
         const bool inside = view.base != nullptr && target >= batch.hostAddress &&
@@ -566,7 +579,6 @@ void BoardDma::Impl::DrainNow() {
 // ---- the board's own thread ------------------------------------------------------------------------
 
 void BoardDma::Impl::EnsureThread() {
-    std::lock_guard<std::mutex> threadLock(threadMutex_);
     {
         std::lock_guard<std::mutex> lock(registerMutex_);
         if (destroying_) return;
@@ -574,9 +586,17 @@ void BoardDma::Impl::EnsureThread() {
         if (threadRunning_) return;
         threadRunning_ = true;
     }
-    // A thread that has let go of threadRunning_ is on its way out.
-    if (thread_.joinable()) thread_.join();
-    thread_ = std::thread(&Impl::ThreadMain, this);
+    // Detached: a thread that ends by itself (idle, buffer gone, dispatcher reset) is never
+    // left behind unjoined; the destructor waits for threadRunning_ instead of joining.
+    try {
+        std::thread(&Impl::ThreadMain, this).detach();
+    } catch (const std::system_error &) {
+        // No thread: the queued descriptors wait, as on a stalled board, until a later write
+        // tries again.
+        std::lock_guard<std::mutex> lock(registerMutex_);
+        threadRunning_ = false;
+        threadExited_.notify_all();
+    }
 }
 
 void BoardDma::Impl::ThreadMain() {
@@ -588,12 +608,15 @@ void BoardDma::Impl::ThreadMain() {
         std::unique_lock<std::mutex> lock(registerMutex_);
         const Clock::time_point now = Clock::now();
         if (stopThread_) {
+            // The last touch of this object: the destructor may go on once the lock is free.
             threadRunning_ = false;
+            threadExited_.notify_all();
             return;
         }
         if (!dispatcher_.HasActive()) {
             if (now - idleSince >= kIdleExit) {
                 threadRunning_ = false;
+                threadExited_.notify_all();
                 return;
             }
             wake_.wait_for(lock, kIdleWait);

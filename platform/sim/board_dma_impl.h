@@ -11,12 +11,17 @@
 //                    generator phase origins, the thread flags. Held briefly, never while
 //                    records are written.
 //   productionMutex_ the ADC streams and the writes into the locked buffer. BufferUnlocking takes
-//                    it, so once it returns no write is in progress and none will start into that
-//                    buffer.
+//                    it, so once it returns no write is in progress and none planned before it
+//                    will start.
 //   settingsMutex_   the SIM_* scenario settings.
 // Order: productionMutex_ before registerMutex_; settingsMutex_ innermost. Of the BoardPort only
 // ControlRegister, Bar0Word16, FrontEnd and ModelType are called with a lock held (the bus side
 // keeps them lock-free); LockedBuffer and the fault query are called with none held.
+//
+// The board's thread is started on the first descriptor that needs it and ends by itself when
+// the buffer goes away, the dispatcher is reset, or it has been idle for a second; every wait in
+// it is bounded. It runs detached, so an ended thread is never left unjoined (the bus, and with
+// it the boards, lives until the process exits); the destructor waits until it has ended.
 #pragma once
 
 #include <array>
@@ -37,7 +42,7 @@
 namespace ostrel::sim {
 
 // Process-wide pacing of every board (a SimDmaPacing value).
-SIM_API int DmaPacing();
+int DmaPacing();
 // True while the bus side's SIM_FAULT_DMA_STALL is set.
 bool DmaStallRequested();
 
@@ -100,6 +105,7 @@ private:
     };
     struct Batch {
         uint64_t serial = 0;
+        uint64_t generation = 0;  // of the locked buffer when planned
         uint64_t hostAddress = 0;
         RecordGeometry geometry;
         double sampleRateHz = 0.0;
@@ -159,15 +165,14 @@ private:
     int clockPacing_ = -1;
     uint32_t lastOutputMask_ = 0;
     std::array<uint64_t, kGeneratorChannels> phaseOrigin_{};
-    bool threadRunning_ = false;
+    bool threadRunning_ = false;  // a board thread exists (it is detached)
     bool stopThread_ = false;
     bool destroying_ = false;
-
-    std::mutex threadMutex_;  // serialises starting and joining thread_
-    std::thread thread_;
+    std::condition_variable threadExited_;
 
     std::mutex productionMutex_;
-    std::atomic<uint64_t> bufferGeneration_{0};
+    // Changes when the locked buffer goes away; written with both locks held, read with either.
+    uint64_t bufferGeneration_ = 0;
     std::array<InputStream, kInputCount> inputs_;
     std::array<LoopbackStream, kGeneratorChannels> loopbacks_;
     std::array<std::array<uint16_t, kWaveformPoints>, kGeneratorChannels> waveforms_{};

@@ -16,14 +16,15 @@ namespace {
 
 std::atomic<int> g_pacing{SIM_DMA_REALTIME};
 
+// Never destroyed, like the bus that owns the boards: a board may go away during exit.
 std::mutex &RegistryMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex *mutex = new std::mutex;
+    return *mutex;
 }
 
 std::vector<BoardDma::Impl *> &Registry() {
-    static std::vector<BoardDma::Impl *> boards;
-    return boards;
+    static std::vector<BoardDma::Impl *> *boards = new std::vector<BoardDma::Impl *>;
+    return *boards;
 }
 
 BoardDma::Impl *ImplOfBoard(int board) {
@@ -78,6 +79,13 @@ int SIM_SetInputSignal(int board, int input, double dcCodes, double amplitudeCod
         input, ostrel::sim::InputSignal{dcCodes, amplitudeCodes, frequencyHz, noiseCodes});
 }
 
+// Power-on zero errors (restored by SIM_Reset), odd and so never 0, within -137..265 codes:
+//     codes = 1 + 2 x (35 x input - 20 x coupling + 13 x termination + 27 x gain
+//                      - 9 x attenuation - 40)
+// for input 0..3, coupling 0..1, termination 0..1, gain 0..2, attenuation 0..1 (the indices the
+// board decodes, see SIM_GetFrontEnd); a setting it cannot decode (-1) has zero error 0.
+// Accepted here: those index ranges (inputs limited to the lanes on 2- and 4-lane boards) and
+// codes within -16383..16383.
 int SIM_SetZeroError(int board, int input, int coupling, int termination, int gain,
                      int attenuation, int codes) {
     BoardDma::Impl *target = ostrel::sim::ImplOfBoard(board);
