@@ -33,17 +33,35 @@ static void sleep_one_millisecond(void) {
 }
 
 /* A different sine on every input: a whole number of periods per frame, so the trace shows a few
-   of them, on distinct levels. */
+   of them, on distinct levels within the ADC's range (the simulated board adds its levels to code
+   8192; a 12-bit board's mid-scale is 2048). */
 static void set_signals(double samplesPerLane, double samplesPerSecond) {
     static const double periods[4] = {3.0, 5.0, 2.0, 7.0};
-    static const double levels[4] = {-2500.0, 1500.0, -500.0, 3500.0};
-    static const double amplitudes[4] = {3000.0, 1500.0, 800.0, 1200.0};
+    static const double levels[4] = {-0.3, 0.18, -0.06, 0.43};     /* of half the range */
+    static const double amplitudes[4] = {0.37, 0.18, 0.1, 0.15};
     const double frameSeconds = samplesPerLane / samplesPerSecond;
+    float fullScale = 0.0f;
+    int32_t maxCode = 0x3FFF;
+    double half, shift;
     int input;
+    if (DAQ_GetVerticalInfo(&fullScale, &maxCode) != 0 || maxCode <= 0) maxCode = 0x3FFF;
+    half = (maxCode + 1) / 2.0;
+    shift = half - 8192.0;
     for (input = 0; input < 4; ++input) {
-        SIM_SetInputSignal(0, input, levels[input], amplitudes[input],
-                           periods[input] / frameSeconds, input == 3 ? 40.0 : 4.0);
+        SIM_SetInputSignal(0, input, shift + levels[input] * half, amplitudes[input] * half,
+                           periods[input] / frameSeconds, input == 3 ? half / 200.0 : 4.0);
     }
+}
+
+/* A tick step of 1, 2 or 5 times a power of ten giving at most six intervals over the range. */
+static double tick_step(double range) {
+    double step = 1e-3;
+    while (range / step > 6.0) {
+        if (range / (step * 2.0) <= 6.0) return step * 2.0;
+        if (range / (step * 5.0) <= 6.0) return step * 5.0;
+        step *= 10.0;
+    }
+    return step;
 }
 
 struct lane_summary {
@@ -73,7 +91,7 @@ static int write_svg(const char *path, int16_t *const lanes[4], int laneCount, s
     const double plotWidth = width - left - right, plotHeight = height - top - bottom;
     const double duration = microsecondsPerSample * (double)count;
     size_t stride = count / TRACE_POINTS + 1;
-    int low = 32767, high = -32768, lane, tick;
+    int low = 32767, high = -32768, lane;
     FILE *file = fopen(path, "w");
     if (file == NULL) return -1;
     for (lane = 0; lane < laneCount; ++lane) {
@@ -89,18 +107,25 @@ static int write_svg(const char *path, int16_t *const lanes[4], int laneCount, s
             "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" "
             "stroke=\"#444\"/>\n",
             width, height, left, top, plotWidth, plotHeight);
-    for (tick = 0; tick <= 5; ++tick) {
-        const double x = left + plotWidth * tick / 5.0;
-        const double y = top + plotHeight * tick / 5.0;
-        fprintf(file,
-                "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#ddd\"/>"
-                "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%.1f</text>\n",
-                x, top, x, top + plotHeight, x, top + plotHeight + 16, duration * tick / 5.0);
-        fprintf(file,
-                "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#ddd\"/>"
-                "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">%.0f</text>\n",
-                left, y, left + plotWidth, y, left - 6, y + 4,
-                high - (double)(high - low) * tick / 5.0);
+    {
+        const double timeStep = tick_step(duration);
+        const double codeStep = tick_step((double)(high - low));
+        double value;
+        for (value = 0.0; value <= duration + 1e-9; value += timeStep) {
+            const double x = left + plotWidth * value / duration;
+            fprintf(file,
+                    "<line x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.0f\" stroke=\"#ddd\"/>"
+                    "<text x=\"%.1f\" y=\"%.0f\" text-anchor=\"middle\">%g</text>\n",
+                    x, top, x, top + plotHeight, x, top + plotHeight + 16, value);
+        }
+        for (value = codeStep * (double)(long)(low / codeStep); value <= high; value += codeStep) {
+            const double y = top + plotHeight * (high - value) / (double)(high - low);
+            if (value < low) continue;
+            fprintf(file,
+                    "<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#ddd\"/>"
+                    "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
+                    left, y, left + plotWidth, y, left - 6, y + 4, value);
+        }
     }
     fprintf(file,
             "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\">time (microseconds)</text>\n"
