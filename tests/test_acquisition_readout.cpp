@@ -179,6 +179,35 @@ TEST(FrameReadout, NeverReadsBeyondOneFrame) {
     EXPECT_EQ(lane0[1000], kUntouched);
 }
 
+TEST(AcquisitionStatus, CountersAsTheThreadPublishedThem) {
+    RingStatus &ring = g_engine.acquisition.Ring;
+    ring.RecordsReceived.store(1234);
+    ring.FrameCounter.store(-1);
+    ring.DataRate.store(98.5f);
+    for (int index = 0; index < 9; ++index) ring.FrameStatistics[index].store(index * 10);
+    int32_t records = 0, frames = 0, statistics[10] = {};
+    float rate = 0.0f;
+    EXPECT_EQ(DAQ_CheckDMA(&records, &frames, &rate), 0);
+    EXPECT_EQ(records, 1234);
+    EXPECT_EQ(frames, -1);
+    EXPECT_FLOAT_EQ(rate, 98.5f);
+    statistics[9] = 777;
+    EXPECT_EQ(DAQ_GetDebugValue(statistics), 0);
+    for (int index = 0; index < 9; ++index) EXPECT_EQ(statistics[index], index * 10);
+    EXPECT_EQ(statistics[9], 777) << "nine values, not more";
+    // Null pointers are refused and nothing is written.
+    records = frames = 5;
+    EXPECT_EQ(DAQ_CheckDMA(nullptr, &frames, &rate), -1);
+    EXPECT_EQ(DAQ_CheckDMA(&records, nullptr, &rate), -1);
+    EXPECT_EQ(DAQ_CheckDMA(&records, &frames, nullptr), -1);
+    EXPECT_EQ(records, 5);
+    EXPECT_EQ(frames, 5);
+    EXPECT_EQ(DAQ_GetDebugValue(nullptr), -1);
+    ring.NewFrameAvailable.store(true);
+    EXPECT_EQ(DAQ_NewDataFrameAvailable(), 1);
+    EXPECT_EQ(DAQ_NewDataFrameAvailable(), 1);
+}
+
 TEST(FrameReadout, KernelsMatchAPlainLoopAtEveryLength) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> value(-32768, 32767);
