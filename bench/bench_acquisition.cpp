@@ -4,6 +4,8 @@
 //   BM_AcquisitionMaxRate/model:7   one lane, record length 1024, board as fast as it can go
 //   BM_AcquisitionMaxRate/model:8   four lanes, record length 1024
 //   BM_RecordCopyMemcpy/...         the same record copies with memcpy alone, one thread
+//   BM_ScannerPasses/...            the thread's own work without the simulator: a chunk of new
+//                                   tags before every pass (the samples stay in place)
 //   BM_RealtimePartialFrames/...    10 s at the fastest sampling rate in SIM_DMA_REALTIME;
 //                                   counters report frames, records and partial frames
 #include <benchmark/benchmark.h>
@@ -16,6 +18,8 @@
 
 #include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
+#include "acquisition/record_scanner.h"
+#include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
 
 namespace {
@@ -101,6 +105,56 @@ void BM_RecordCopyMemcpy(benchmark::State &state) {
                             static_cast<int64_t>(recordBytes));
 }
 BENCHMARK(BM_RecordCopyMemcpy)->Arg(7)->Arg(8)->ArgName("model");
+
+int64_t TickCounter() { return 0; }
+
+void BM_ScannerPasses(benchmark::State &state) {
+    const int model = static_cast<int>(state.range(0));
+    const uint32_t lanes = model == 8 ? 4 : 1;
+    const uint32_t trailerPoints = model == 8 ? 4 : 8;
+    const uint32_t chunkPoints = 0x22000;
+    const uint32_t recordPoints = kRecordLength * lanes;
+    const uint32_t slotsPerChunk = chunkPoints / (recordPoints + trailerPoints);
+    const uint32_t recordsPerFrame = 0x80000 / lanes / kRecordLength;
+    const uint32_t slotCount = slotsPerChunk * 16, ringSlots = recordsPerFrame * 4;
+    std::vector<uint64_t> pool(static_cast<size_t>(chunkPoints) * 16 / 4);
+    std::vector<const uint8_t *> trailers(slotCount);
+    std::vector<uint32_t> lastTags(slotCount);
+    std::vector<uint8_t> filled(ringSlots);
+    std::vector<int16_t> ring(static_cast<size_t>(ringSlots) * recordPoints);
+    uint8_t *base = reinterpret_cast<uint8_t *>(pool.data());
+    for (uint32_t slot = 0; slot < slotCount; ++slot) {
+        const size_t point = static_cast<size_t>(slot / slotsPerChunk) * chunkPoints +
+                             static_cast<size_t>(slot % slotsPerChunk) *
+                                 (recordPoints + trailerPoints) + recordPoints;
+        trailers[slot] = base + point * 2;
+        ostrel::StoreRecordTag(base + point * 2, ostrel::kNoRecordTag);
+    }
+    ostrel::ScanLayout layout;
+    layout.SlotTrailers = trailers.data();
+    layout.LastSlotTags = lastTags.data();
+    layout.RingRecordFilled = filled.data();
+    layout.FrameRing = ring.data();
+    layout.DmaSlotCount = slotCount;
+    layout.RingSlotCount = ringSlots;
+    layout.RecordPoints = recordPoints;
+    layout.RecordsPerFrame = recordsPerFrame;
+    ostrel::RingStatus status;
+    ostrel::RecordScanner scanner(layout, status, TickCounter, 1);
+    scanner.BeginRun();
+    uint32_t slot = 0, tag = 0;
+    for (auto _ : state) {
+        for (uint32_t record = 0; record < slotsPerChunk; ++record) {
+            ostrel::StoreRecordTag(const_cast<uint8_t *>(trailers[slot]), tag);
+            slot = (slot + 1) % slotCount;
+            tag = (tag + 1) % ringSlots;
+        }
+        scanner.Pass();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(scanner.RecordsReceived()) * recordPoints * 2);
+    state.counters["partial_frames"] = scanner.PartialFrames();
+}
+BENCHMARK(BM_ScannerPasses)->Arg(7)->Arg(8)->ArgName("model");
 
 // Not a speed: over 10 s at each model's fastest rate, with the board acquiring on its own clock,
 // the thread must keep a descriptor queued at all times, or records are lost and frames partial.
