@@ -17,6 +17,7 @@ void RecordScanner::BeginRun() {
                       static_cast<double>(layout_.RecordsPerFrame) * 2.0 / 1e6;
     lastFrameTime_ = clock_();
     scanStart_ = 0;  // the first descriptor of a run fills chunk 0
+    followingBoard_ = false;
 
     std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
     for (int frame = 0; frame < kRingFrames; ++frame) {
@@ -42,7 +43,7 @@ void RecordScanner::Pass() {
     // of a newer frame accepted before the last records of the frame before it would be wiped by
     // them (their acceptance recycles the frame that follows theirs), losing records and leaving
     // a partial frame. The board fills the slots in order, so the pass begins where it is writing
-    // (scanStart_, the first slot not yet accepted in order) and, whenever it meets a new record
+    // (scanStart_: the slot after the newest record taken) and, whenever it meets a new record
     // further on, first takes whatever has arrived since in front of it (the board may have
     // written a stretch of slots behind the scan while this thread was not running).
     const uint32_t slotCount = layout_.DmaSlotCount;
@@ -52,9 +53,7 @@ void RecordScanner::Pass() {
         const uint32_t nextSlot = slot + 1 == slotCount ? 0 : slot + 1;
         if (LoadRecordTag(layout_.SlotTrailers[slot]) != layout_.LastSlotTags[slot]) {
             CatchUp();
-            // Still ahead of the in-order run: taken out of order (the slots before it did not
-            // follow in order). The run's own head moves only with the run.
-            if (slot != scanStart_) Examine(slot);
+            Examine(slot);  // refuses it if the catch-up took it already
         }
         slot = nextSlot;
     }
@@ -70,10 +69,21 @@ void RecordScanner::ForgetChunk(uint32_t chunk) {
 }
 
 void RecordScanner::CatchUp() {
-    const uint32_t slotCount = layout_.DmaSlotCount;
-    for (uint32_t taken = 0; taken < slotCount && Examine(scanStart_); ++taken) {
-        scanStart_ = scanStart_ + 1 == slotCount ? 0 : scanStart_ + 1;
+    for (uint32_t taken = 0; taken < layout_.DmaSlotCount; ++taken) {
+        const uint32_t head = scanStart_;
+        if (!Examine(head) || scanStart_ == head) return;
     }
+}
+
+void RecordScanner::FollowBoard(uint32_t slot, uint32_t tag) {
+    // Tags grow in the order the board writes; a record no more than half the ring ahead of the
+    // one expected next is the board's newest, and the board goes on from the slot after it. An
+    // older one (taken late) leaves the position alone.
+    const uint32_t ringSlots = layout_.RingSlotCount;
+    if (followingBoard_ && (tag + ringSlots - expectedTag_) % ringSlots >= ringSlots / 2) return;
+    followingBoard_ = true;
+    expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
+    scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
 }
 
 bool RecordScanner::Examine(uint32_t slot) {
@@ -102,6 +112,7 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     ++recordsReceived_;
     status_.RecordsReceived.store(recordsReceived_, std::memory_order_relaxed);
     layout_.LastSlotTags[slot] = tag;
+    FollowBoard(slot, tag);
 
     ++frameRecordCounts_[frame];
     const uint32_t next = (frame + 1) % kRingFrames;

@@ -48,8 +48,10 @@ public:
     int32_t LastPartialCount() const { return lastPartialCount_; }
 
 private:
-    // Accepts the records that follow in order from scanStart_ on, advancing it.
+    // Accepts the records that follow in order from scanStart_ on.
     void CatchUp();
+    // Moves scanStart_ behind an accepted record that is the board's newest.
+    void FollowBoard(uint32_t slot, uint32_t tag);
     // The tag rules for one slot; true when its record was copied into the ring.
     bool Examine(uint32_t slot);
     bool Accept(uint32_t slot, uint32_t tag);
@@ -71,7 +73,9 @@ private:
     int32_t lastPartialCount_ = 0;
     int64_t lastFrameTime_ = 0;
     double frameMegabytes_ = 0.0;
-    uint32_t scanStart_ = 0;  // first slot not yet accepted in order
+    uint32_t scanStart_ = 0;     // where the board writes next, as far as the tags tell
+    uint32_t expectedTag_ = 0;   // the tag it writes there
+    bool followingBoard_ = false;  // set by the first record taken in a run
 };
 
 }  // namespace ostrel

@@ -249,6 +249,25 @@ TEST_F(ScannerTest, NewRecordsAcrossTheLastSlotAreTakenInTheBoardsOrder) {
     EXPECT_EQ(RecordsReceived(), 3645);
 }
 
+TEST_F(ScannerTest, AfterATagGapTheScanFollowsTheBoard) {
+    // 372 records per frame: frame 2 begins at tag 744. The record after a gap stays refused in
+    // slot 100; a lap later the board's new records run across that slot within one pass, older
+    // ones (frame 1) before it and newer ones (frame 2) from it on. Taken in the board's order,
+    // only the frame with the gap is partial.
+    Build(FakeGeometry{1000, 2, 40960, 40, 372});
+    scanner->BeginRun();
+    ProduceInPasses(100);        // tags 0..99 in slots 0..99
+    dma->SkipTags(5);            // 100..104 never written; 105 (slot 100) does not follow 99
+    ProduceInPasses(600);        // 105..704 in slots 100..639 and 0..59
+    EXPECT_EQ(RecordsReceived(), 100 + 599);
+    dma->Produce(80);            // 705..743 in slots 60..99, then 744..784 in slots 100..139
+    scanner->Pass();
+    EXPECT_EQ(scanner->FrameRecordCount(2), 41) << "the first records of frame 2 are kept";
+    ProduceInPasses(372 * 4);
+    EXPECT_EQ(Statistic(4), 1) << "partial frames";
+    EXPECT_EQ(Statistic(5), 372 - 6);
+}
+
 TEST_F(ScannerTest, ABoardWritingDuringThePassesLosesNothing) {
     // The board writes on its own thread, never more than half the slots ahead of what has been
     // taken; the passes meet records written behind and ahead of the scan at any moment.
