@@ -11,6 +11,17 @@ constexpr int16_t kMidScaleCode = 8192;
 // Indices into ChannelOffsets.
 constexpr int kSingleLaneOffset = 0;
 constexpr int kLaneOffset0 = 1;  // lanes 0..3 at 1..4
+constexpr int kChannelOffsetCount = 5;
+
+// Indices into FrontEndReadback.
+constexpr int kReadbackInputChannel = 0;
+constexpr int kReadbackCoupling = 1;
+constexpr int kReadbackTermination = 2;
+constexpr int kReadbackGain = 3;
+constexpr int kReadbackAttenuation = 4;
+constexpr int kReadbackCount = 5;
+
+constexpr int kCardDataFileNameSize = 256;
 
 struct SavedFrontEndSettings {
     int32_t InputChannel = 0;
@@ -25,11 +36,13 @@ struct SavedFrontEndSettings {
 struct CalibrationState {
     int16_t OffsetTable[kOffsetTableEntries] = {};
     // The single-lane offset, then lanes 0..3; each a table entry plus 8192.
-    int16_t ChannelOffsets[5] = {kMidScaleCode, kMidScaleCode, kMidScaleCode, kMidScaleCode,
-                                 kMidScaleCode};
-    int32_t FrontEndReadback[5] = {};  // input channel, coupling, termination, gain, attenuation
-    bool CalibrationActive = false;
-    char CardDataFileName[256] = {};
+    int16_t ChannelOffsets[kChannelOffsetCount] = {kMidScaleCode, kMidScaleCode, kMidScaleCode,
+                                                   kMidScaleCode, kMidScaleCode};
+    // The settings last read back from the board to choose an offset; a getter with nothing to
+    // report on the model leaves its field as it was.
+    int32_t FrontEndReadback[kReadbackCount] = {};
+    bool CalibrationActive = false;  // set while the DC-offset calibration runs
+    char CardDataFileName[kCardDataFileNameSize] = {};  // chosen by model at each load
     SavedFrontEndSettings SavedSettings;
 };
 

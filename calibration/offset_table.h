@@ -1,19 +1,30 @@
-// Offset table, choice of the offsets in force, and the card-data file.
+// Offset table, choice of the offsets in force, and the open-time step that loads the card data
+// and sets the initial inputs.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+
+#include "calibration/card_data.h"
 
 namespace ostrel {
 
-// Re-chooses the offset in force of a lane from the offset table (all five to 8192 while a
-// DC-offset calibration runs).
+// Entry of the offset table for a lane and a front-end setting, with the lane varying fastest,
+// then coupling, termination, gain and attenuation, scaled by the opened model's setting counts.
+// nullopt when the setting reaches outside the table (a register holding a value no setter
+// meant), so no caller ever reads outside it.
+std::optional<int32_t> OffsetIndex(int32_t lane, int32_t coupling, int32_t termination,
+                                   int32_t gain, int32_t attenuation);
+
+// The offset in force for a table entry: the entry plus mid-scale, kept as a 16-bit value.
+int16_t OffsetInForce(int16_t tableEntry);
+
+// Re-chooses the offset in force of a lane from the settings read back from the board (all five
+// to mid-scale while a DC-offset calibration runs). A setting outside the table leaves the offset
+// in force as it was. Returns 0.
 int32_t UpdateChannelOffset(int32_t lane);
-void SelectCardDataFileName();
-// 0, or -1 when the file was rejected (the table is then all 0).
-int32_t LoadCardData();
-// Writes the card-data file atomically (temporary file, flush, rename). Returns 0.
-int32_t SaveCardData();
-// Open-time step: card data, initial inputs, offsets of every lane.
+
+// Open-time step: card data, the model's initial inputs, offsets of every lane. Returns 0.
 int32_t ApplyInitialInputs();
 
 }  // namespace ostrel

@@ -6,4 +6,12 @@
    rates, and closes it. */
 int demo_discovery(void);
 
+/* For the opened board: record-length limit and geometry, front-end setting counts, the settings
+   of every lane and the card-data file their zero offsets come from. */
+void demo_frontend(void);
+
+/* For the opened board: a known signal on every lane, a few hundred frames, the acquisition
+   counters, each lane's minimum, maximum and mean, and one frame of every lane in frame.svg. */
+void demo_acquisition(void);
+
 #endif /* OSTREL_DEMO_H */

@@ -1,21 +1,85 @@
-// Placeholder exports until this family is built; each refuses with -1.
+// Channel input exports: gain, attenuation, coupling and termination per lane, and the input
+// channel of the single-lane boards. Every change of the first four re-chooses the lane's zero
+// offset, because readout subtracts the offset that belongs to the setting in force.
 #include "OstrelDAQEngine.h"
+#include "calibration/offset_table.h"
+#include "engine/engine_state.h"
+#include "frontend/front_end_settings.h"
+
+using namespace ostrel;
+
+namespace {
+
+int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {
+    const int32_t result = WriteFrontEndSetting(setting, lane, value);
+    // While the DC-offset calibration runs it chooses the offsets itself.
+    if (!g_engine.calibration.CalibrationActive) UpdateChannelOffset(lane);
+    return result;
+}
+
+int32_t GetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t *value) {
+    if (value == nullptr) return -1;
+    ReadFrontEndSetting(setting, lane, *value);
+    return 0;
+}
+
+int32_t CopyCount(int32_t count, int32_t *out) {
+    if (out == nullptr) return -1;
+    *out = count;
+    return 0;
+}
+
+}  // namespace
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_SetGain(int32_t, int32_t) { return -1; }
-OSTREL_API int32_t DAQ_GetGain(int32_t, int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_GetGainNumber(int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_SetAttenuation(int32_t, int32_t) { return -1; }
-OSTREL_API int32_t DAQ_GetAttenuation(int32_t, int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_SetCoupling(int32_t, int32_t) { return -1; }
-OSTREL_API int32_t DAQ_GetCoupling(int32_t, int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_SetTermination(int32_t, int32_t) { return -1; }
-OSTREL_API int32_t DAQ_GetTermination(int32_t, int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_GetTerminationNumber(int32_t *) { return -1; }
-OSTREL_API int32_t DAQ_SetInputChannel(int32_t) { return -1; }
-OSTREL_API int32_t DAQ_GetInputChannel(int32_t *) { return -1; }
+OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain) {
+    return SetLaneSetting(FrontEndSetting::Gain, lane, gain);
+}
+OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain) {
+    return GetLaneSetting(FrontEndSetting::Gain, lane, gain);
+}
+OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count) {
+    return CopyCount(g_engine.model.GainNumber, count);
+}
+
+OSTREL_API int32_t DAQ_SetAttenuation(int32_t lane, int32_t attenuation) {
+    return SetLaneSetting(FrontEndSetting::Attenuation, lane, attenuation);
+}
+OSTREL_API int32_t DAQ_GetAttenuation(int32_t lane, int32_t *attenuation) {
+    return GetLaneSetting(FrontEndSetting::Attenuation, lane, attenuation);
+}
+OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *count) {
+    return CopyCount(g_engine.model.AttenuationNumber, count);
+}
+
+OSTREL_API int32_t DAQ_SetCoupling(int32_t lane, int32_t coupling) {
+    return SetLaneSetting(FrontEndSetting::Coupling, lane, coupling);
+}
+OSTREL_API int32_t DAQ_GetCoupling(int32_t lane, int32_t *coupling) {
+    return GetLaneSetting(FrontEndSetting::Coupling, lane, coupling);
+}
+OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *count) {
+    return CopyCount(g_engine.model.CouplingNumber, count);
+}
+
+OSTREL_API int32_t DAQ_SetTermination(int32_t lane, int32_t termination) {
+    return SetLaneSetting(FrontEndSetting::Termination, lane, termination);
+}
+OSTREL_API int32_t DAQ_GetTermination(int32_t lane, int32_t *termination) {
+    return GetLaneSetting(FrontEndSetting::Termination, lane, termination);
+}
+OSTREL_API int32_t DAQ_GetTerminationNumber(int32_t *count) {
+    return CopyCount(g_engine.model.TerminationNumber, count);
+}
+
+// The single lane's offset follows a new input channel at the next offset update, not here.
+OSTREL_API int32_t DAQ_SetInputChannel(int32_t channel) {
+    WriteFrontEndSetting(FrontEndSetting::InputChannel, 0, channel);
+    return 0;
+}
+OSTREL_API int32_t DAQ_GetInputChannel(int32_t *channel) {
+    return GetLaneSetting(FrontEndSetting::InputChannel, 0, channel);
+}
 
 }  // extern "C"

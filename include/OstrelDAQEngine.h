@@ -87,17 +87,23 @@ OSTREL_API int32_t GetDeviceResource(uint32_t *word0, uint32_t *word1, uint32_t 
 
 /* Configures records of recordLength points per lane, recordNumber records per frame (raised so
    that a frame holds at least 0x80000 points). 0, or -1 for a length below 32 or above the model's
-   maximum, or a failed set-up. Does not start. */
+   maximum, a ring of four frames beyond 2 GiB, no board open, or a failed set-up. A length above
+   the maximum or a ring too large is refused before anything changes; a running acquisition is
+   stopped first otherwise. The same request as the last successful one returns 0 at once. Does
+   not start. */
 OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber);
 
-/* As DAQ_ConfigAcquisition with a minimum length of 100, then starts the acquisition thread. */
+/* As DAQ_ConfigAcquisition with a minimum length of 100, then starts the acquisition thread; the
+   same request returns 0 at once only while the thread runs. -1 also when the thread cannot be
+   started. */
 OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32_t recordNumber);
 
 /* Stops the acquisition thread, leaving the indicator code unchanged. Returns 0. */
 OSTREL_API int32_t DAQ_FinalizeAcquisition(void);
 
-/* Sets indicator code 1 and starts the acquisition thread. 0, or -1 when no acquisition is
-   configured. */
+/* Sets indicator code 1 and starts the acquisition thread. 0 (also when it runs already), or -1
+   with nothing changed when no acquisition is configured (no host buffers of a successful
+   configuration) or the thread cannot be created. */
 OSTREL_API int32_t DAQ_StartAcquisition(void);
 
 /* Stops the acquisition thread (bounded wait) and sets indicator code 0. Returns 0. */
@@ -113,11 +119,11 @@ OSTREL_API int32_t DAQ_GetLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *l
 OSTREL_API int32_t DAQ_NewDataFrameAvailable(void);
 
 /* Records received, frame counter (-1 until the first frame after a start) and data rate in MB/s
-   (10^6 bytes). Returns 0. */
+   (10^6 bytes). 0, or -1 when a pointer is null. */
 OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter, float *dataRate);
 
 /* Nine frame statistics: record counts of ring frames 0..3, partial frames, last partial count,
-   partial frames in percent, 0, 0. Returns 0. */
+   partial frames in percent, 0, 0. 0, or -1 when values is null. */
 OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values);
 
 /* Fills the 16 DMA chunks with one burst of descriptors, copies them to destination (16 x chunk

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace ostrel::os {
 
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
+
+// Gives the processor away for a moment (tens of microseconds at most): for a thread that polls
+// and knows it has nothing to do for longer than that. On a busy machine such a thread is then
+// scheduled again promptly, where one that never yields is pre-empted for whole time slices.
+void PauseBriefly();
 
 // Monotonic high-resolution counter and its ticks per second (QueryPerformanceCounter and
 // QueryPerformanceFrequency on Windows).
@@ -30,5 +36,10 @@ ControlHandle OpenControlDevice();
 bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
                           uint32_t inputBytes, uint32_t *output);
 void CloseControlDevice(ControlHandle handle);
+
+// Flushes a file's buffered bytes and asks the OS to put them on the disk before returning, so a
+// rename that follows never exposes a file whose bytes are still only in memory. False when either
+// step fails. (fflush + fsync on POSIX; fflush + _commit or FlushFileBuffers on Windows.)
+bool FlushFileToDisk(std::FILE *file);
 
 }  // namespace ostrel::os

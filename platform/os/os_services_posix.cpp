@@ -1,8 +1,10 @@
 // POSIX implementation of the OS services.
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <new>
 
 #include "platform/os/os_services.h"
@@ -58,6 +60,16 @@ bool StartThread(ThreadBody body, void *argument) {
         return false;
     }
     return true;
+}
+
+bool FlushFileToDisk(std::FILE *file) {
+    if (file == nullptr || std::fflush(file) != 0) return false;
+    const int descriptor = fileno(file);
+    if (descriptor < 0) return false;
+    int result = 0;
+    while ((result = fsync(descriptor)) == -1 && errno == EINTR) {
+    }
+    return result == 0;
 }
 
 }  // namespace ostrel::os

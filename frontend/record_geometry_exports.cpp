@@ -1,0 +1,105 @@
+// Record geometry: record length and count, record slots per DMA chunk, record counters, and the
+// per-model acquisition constants. The board's registers are the only store of the length and
+// count; the getters read them back.
+#include "OstrelDAQEngine.h"
+#include "engine/engine_state.h"
+#include "frontend/board_registers.h"
+#include "frontend/record_length_coding.h"
+
+using namespace ostrel;
+
+namespace {
+
+constexpr int16_t kDmaChunkCount = 16;  // DMA chunks of the DMA buffer, one per descriptor
+constexpr uint32_t kRecordNumberScale = 4;  // the register counts records per frame times four
+
+}  // namespace
+
+extern "C" {
+
+OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength) {
+    const BoardModelState &model = g_engine.model;
+    // A length above the limit is refused silently: the caller sees it through the getters.
+    if (recordLength > model.MaxRecordLength) return 0;
+    const auto coding = RecordLengthCodingOf(model.ModelType);
+    if (!coding) return 0;
+    RecordGeometryState &geometry = g_engine.geometry;
+    // The slot counts the requested length, not the length the board rounds it to.
+    geometry.RecordSlotPoints = recordLength * model.ADCNumber + model.TrailerPoints;
+    geometry.RecordNumInMem =
+        geometry.RecordSlotPoints == 0 ? 0 : model.DMATransferPoints / geometry.RecordSlotPoints;
+    WriteRoleRegister(Reg::RecordLength, EncodeRecordLength(*coding, recordLength));
+    WriteRoleRegister(Reg::RecordsInMemory, geometry.RecordNumInMem);
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) {
+    if (recordLength == nullptr) return -1;
+    const auto coding = RecordLengthCodingOf(g_engine.model.ModelType);
+    uint32_t value = 0;
+    if (coding && ReadRoleRegister(Reg::RecordLength, value)) {
+        *recordLength = static_cast<int32_t>(DecodeRecordLength(*coding, value));
+    }
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame) {
+    const uint32_t value = static_cast<uint32_t>(recordsPerFrame) * kRecordNumberScale;
+    return WriteRoleRegister(Reg::RecordNumber, value).value_or(0);
+}
+
+OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame) {
+    if (recordsPerFrame == nullptr) return -1;
+    uint32_t value = 0;
+    if (ReadRoleRegister(Reg::RecordNumber, value)) {
+        *recordsPerFrame = static_cast<int32_t>(value / kRecordNumberScale);
+    }
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_SetRecordCounters(int32_t counter0, int32_t counter1, int32_t counter2,
+                                         int32_t counter3) {
+    int32_t(&counters)[4] = g_engine.geometry.RecordCounters;
+    counters[0] = counter0;
+    counters[1] = counter1;
+    counters[2] = counter2;
+    counters[3] = counter3;
+    // Only the board with a record-counter register (model 9) takes the first value.
+    WriteRoleRegister(Reg::RecordCounter, static_cast<uint32_t>(counter0));
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetMaxRecordLength(int32_t *maxRecordLength) {
+    if (maxRecordLength == nullptr) return -1;
+    *maxRecordLength = static_cast<int32_t>(g_engine.model.MaxRecordLength);
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetRecordNumInMem(int32_t *recordsInChunk) {
+    if (recordsInChunk == nullptr) return -1;
+    *recordsInChunk = static_cast<int32_t>(g_engine.geometry.RecordNumInMem);
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetDMATransferPoints(int32_t *chunkPoints) {
+    if (chunkPoints == nullptr) return -1;
+    *chunkPoints = static_cast<int32_t>(g_engine.model.DMATransferPoints);
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetADCNumber(int32_t *laneCount) {
+    if (laneCount == nullptr) return -1;
+    *laneCount = static_cast<int32_t>(g_engine.model.ADCNumber);
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetDMAInfo(int16_t *trailerPoints, int16_t *dmaInfoValue,
+                                  int16_t *chunkCount) {
+    if (trailerPoints == nullptr || dmaInfoValue == nullptr || chunkCount == nullptr) return -1;
+    *trailerPoints = static_cast<int16_t>(g_engine.model.TrailerPoints);
+    *dmaInfoValue = g_engine.model.DmaInfoValue;
+    *chunkCount = kDmaChunkCount;
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,71 @@
+// Timing and indicator settings: sampling-clock divider and rate table, trigger setting, LED code.
+// Each is written to the board unchanged and read back from it.
+#include "OstrelDAQEngine.h"
+#include "engine/engine_state.h"
+#include "frontend/board_registers.h"
+
+using namespace ostrel;
+
+namespace {
+
+// The rate of a divider code, or nullptr when the code lies outside the 21-entry table.
+const float *SamplingRateEntry(uint32_t code) {
+    if (code >= static_cast<uint32_t>(kSamplingRateSlots)) return nullptr;
+    return &g_engine.model.SamplingRates[code];
+}
+
+int32_t ReadRoleInto(Reg role, int32_t *out) {
+    if (out == nullptr) return -1;
+    uint32_t value = 0;
+    if (ReadRoleRegister(role, value)) *out = static_cast<int32_t>(value);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+OSTREL_API int32_t DAQ_SetSamplingRate(int32_t dividerCode) {
+    return WriteRoleRegister(Reg::ClockDivider, static_cast<uint32_t>(dividerCode)).value_or(0);
+}
+
+OSTREL_API int32_t DAQ_GetClockDivider(int32_t *dividerCode) {
+    return ReadRoleInto(Reg::ClockDivider, dividerCode);
+}
+
+OSTREL_API int32_t DAQ_GetSamplingRate(uint32_t *dividerCode, float *megasamplesPerSecond) {
+    if (dividerCode == nullptr || megasamplesPerSecond == nullptr) return -1;
+    // Without the register (no model, nothing open) the caller's code is looked up as it stands.
+    uint32_t code = *dividerCode;
+    ReadRoleRegister(Reg::ClockDivider, code);
+    const float *rate = SamplingRateEntry(code);
+    if (rate == nullptr) return -1;
+    *dividerCode = code;
+    *megasamplesPerSecond = *rate;
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_CheckSamplingRates(int32_t tableIndex, float *megasamplesPerSecond,
+                                          int32_t *rateCount) {
+    if (megasamplesPerSecond == nullptr || rateCount == nullptr || tableIndex < 0) return -1;
+    const float *rate = SamplingRateEntry(static_cast<uint32_t>(tableIndex));
+    if (rate == nullptr) return -1;
+    *megasamplesPerSecond = *rate;
+    *rateCount = g_engine.model.SamplingRateCount;
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_SetTrigger(int32_t triggerSetting) {
+    return WriteRoleRegister(Reg::Trigger, static_cast<uint32_t>(triggerSetting)).value_or(0);
+}
+
+OSTREL_API int32_t DAQ_GetTrigger(int32_t *triggerSetting) {
+    return ReadRoleInto(Reg::Trigger, triggerSetting);
+}
+
+OSTREL_API int32_t DAQ_SetLEDCode(int32_t indicatorCode) {
+    // Model 8 has no indicator register: nothing is written there.
+    return WriteRoleRegister(Reg::LedCode, static_cast<uint32_t>(indicatorCode)).value_or(0);
+}
+
+}  // extern "C"
