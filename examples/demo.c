@@ -17,5 +17,6 @@ int main(void) {
         demo_acquisition();
     }
     DAQ_CloseDevice();
+    demo_generator();
     return 0;
 }

@@ -14,4 +14,10 @@ void demo_frontend(void);
    counters, each lane's minimum, maximum and mean, and one frame of every lane in frame.svg. */
 void demo_acquisition(void);
 
+/* Self-contained (opens and closes its own model-9 board; call it while nothing is open): the
+   generator plays a 1 MHz sine and a 2.5 MHz square into the ADC lanes through the simulator's
+   loopback; one frame of both lanes goes to loopback.svg and the measured frequencies are
+   printed beside the ones set. */
+void demo_generator(void);
+
 #endif /* OSTREL_DEMO_H */

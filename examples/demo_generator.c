@@ -186,21 +186,20 @@ static int play_and_acquire(int16_t *lane0, int16_t *lane1) {
     return 0;
 }
 
-int demo_generator(void) {
+void demo_generator(void) {
     int16_t *lane0, *lane1;
-    int32_t board, result;
+    int32_t board;
     printf("\nWaveform generator looped back into the ADC\n");
     board = find_model9_board();
     if (board < 0 || DAQ_OpenDevice(board) != 0) {
         printf("  no model-9 board could be opened\n");
         DAQ_CloseDevice();
-        return -1;
+        return;
     }
     lane0 = (int16_t *)calloc(DEMO_LANE_SAMPLES, sizeof(int16_t));
     lane1 = (int16_t *)calloc(DEMO_LANE_SAMPLES, sizeof(int16_t));
-    result = (lane0 != NULL && lane1 != NULL) ? play_and_acquire(lane0, lane1) : -1;
+    if (lane0 != NULL && lane1 != NULL) play_and_acquire(lane0, lane1);
     free(lane0);
     free(lane1);
     DAQ_CloseDevice();
-    return result;
 }
