@@ -202,28 +202,51 @@ OSTREL_API int32_t DAQ_GetVerticalInfo(float *fullScaleMillivolts, int32_t *adcM
 
 /* ---------------------------------------------------------------------------------------------
  * Waveform generator (models 6 and 9). Waveform types: 0 sine, 1 square, 2 triangle.
+ *
+ * The channel state exists from a successful start of DAQ_OpenDevice to DAQ_CloseDevice; outside
+ * it every AWG_* function except AWG_GetnelNum refuses with -1. Channel numbers 0..7 are accepted:
+ * every channel keeps its parameters, but only the board's generator channels (0 and 1 on models
+ * 6 and 9) reach the board. A channel outside 0..7, a null pointer or a non-finite value is
+ * refused with -1 and nothing changes. Each waveform change rewrites the channel's whole waveform
+ * memory (8192 points); codes beyond the DAC range are limited to 0..0x3FFF.
  * ------------------------------------------------------------------------------------------- */
 
+/* Designs one period of the type into the channel's host table (duty cycle limited to 0..1);
+   another type is stored and leaves the table. Does not touch the board. */
 OSTREL_API int32_t AWG_DesignWaveform(int32_t channel, int32_t waveformType);
+/* Writes the designed table, rotated by the phase and scaled by amplitude and offset, into the
+   channel's waveform memory. */
 OSTREL_API int32_t AWG_UpdateWaveform(int32_t channel);
+/* Design, then update. */
 OSTREL_API int32_t AWG_SetWaveformType(int32_t channel, int32_t waveformType);
 OSTREL_API int32_t AWG_GetWaveformType(int32_t channel, int32_t *waveformType);
 /* Amplitude: 4.75 spans the full code range. */
 OSTREL_API int32_t AWG_SetAmplitude(int32_t channel, float amplitude);
 OSTREL_API int32_t AWG_GetAmplitude(int32_t channel, float *amplitude);
+/* Offset in the unit of the amplitude: 4.75 moves the waveform by 2 x 8191 codes. */
 OSTREL_API int32_t AWG_SetOffset(int32_t channel, float offset);
+/* Also rewrites the channel's waveform memory with the values in force. */
 OSTREL_API int32_t AWG_GetOffset(int32_t channel, float *offset);
-/* Phase in radians; 2 pi is one whole table. */
+/* Phase in radians; 2 pi is one whole table; a positive phase advances the waveform. */
 OSTREL_API int32_t AWG_SetPhase(int32_t channel, float phase);
+/* Also rewrites the channel's waveform memory with the values in force. */
 OSTREL_API int32_t AWG_GetPhase(int32_t channel, float *phase);
+/* Fraction of the table for the high part of a square and the rise of a triangle; redesigns. */
 OSTREL_API int32_t AWG_SetDutycycle(int32_t channel, float dutyCycle);
 OSTREL_API int32_t AWG_GetDutycycle(int32_t channel, float *dutyCycle);
-/* Frequency in Hz, written to the board as a 32.32 phase step. */
+/* Frequency in Hz, written to the board as a 32.32 phase step (8192 points at 300 MHz). -1 for a
+   negative or non-finite frequency, or one whose step reaches 2^32 points. The getter returns the
+   last frequency set (0.0 after open, whatever the board's default step). */
 OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz);
 OSTREL_API int32_t AWG_GetFrequency(int32_t channel, double *frequencyHz);
+/* Holds every generator channel for 1 ms and releases them together; this also lets play a
+   channel held off by AWG_EnableOutput. -1 with no board open. */
 OSTREL_API int32_t AWG_SyncAllChannels(void);
+/* Lets the channel's output play (enable non-zero) or holds it off (0); -1 for a channel the board
+   has no output for. */
 OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable);
-/* Number of generator channels (the name is spelled so). */
+/* Number of generator channels of the board opened last (0 before any open); the name is spelled
+   so. */
 OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount);
 
 #ifdef __cplusplus
