@@ -1,5 +1,7 @@
 // DMA buffer, host buffers, and the state the application thread and the acquisition thread share.
-// Fields both threads touch are atomics; the comment on each says which thread writes it.
+// Fields both threads touch while the thread runs are atomics; the comment on each says which
+// thread writes it. Everything else is written by the application thread only while no
+// acquisition thread runs (the start operation hands the thread a copy of what it needs).
 #pragma once
 
 #include <array>
@@ -7,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "acquisition/ring_guard.h"
 #include "platform/os/os_services.h"
 #include "platform/wdc/wdc_lib.h"
 
@@ -17,8 +20,37 @@ constexpr uint32_t kDmaBufferBytes = 0x1000000;
 constexpr int kRingFrames = 4;
 constexpr int kFrameStatisticsCount = 9;
 
+// Frame ring status: written by the acquisition thread while it runs, read by the readout and the
+// status exports at any time. The start operation resets some of them while no thread runs.
+struct RingStatus {
+    std::atomic<uint32_t> LatestFrameStart{0};    // first ring record of the frame readout returns
+    std::atomic<int32_t> RecordsReceived{0};      // records copied since the thread started
+    std::atomic<int32_t> FrameCounter{0};         // frames declared complete since the start, - 1
+    std::atomic<float> DataRate{0.0f};            // megabytes (10^6 bytes) of frames per second
+    std::array<std::atomic<int32_t>, kFrameStatisticsCount> FrameStatistics{};
+    std::atomic<bool> NewFrameAvailable{false};   // set by the thread; cleared by start and readout
+    RingGuard Guard;                              // keeps the thread out of the frame being read
+};
+
+// What one run of the acquisition thread works on, copied by the start operation so that the
+// thread never reads a field the application may rewrite while it runs.
+struct AcquisitionRun {
+    WDC_DEVICE_HANDLE DmaDeviceHandle = nullptr;
+    uint32_t DmaSourceAddress = 0;
+    uint32_t ChunkBytes = 0;
+    uint32_t ChunkTargets[kDmaChunks] = {};
+    const uint8_t *const *SlotTrailers = nullptr;
+    uint32_t *LastSlotTags = nullptr;
+    uint8_t *RingRecordFilled = nullptr;
+    int16_t *FrameRing = nullptr;
+    uint32_t DmaSlotCount = 0;
+    uint32_t RingSlotCount = 0;
+    uint32_t RecordPoints = 0;
+    uint32_t RecordsPerFrame = 0;
+};
+
 struct AcquisitionState {
-    // DMA buffer and driver (application thread; fixed while the acquisition thread runs).
+    // DMA buffer and driver (application thread).
     WD_DMA *DmaRecord = nullptr;          // the library's record of the locked buffer
     uint8_t *DmaBuffer = nullptr;         // user-mode address of the locked buffer
     bool DmaBufferLocked = false;
@@ -48,17 +80,11 @@ struct AcquisitionState {
     // Thread handshake.
     std::atomic<bool> ThreadStopped{true};      // cleared by start, set by the thread as its last act
     std::atomic<bool> StopRequested{false};     // set by stop, cleared by start
-    std::atomic<bool> NewFrameAvailable{false}; // set by the thread, cleared by start and readout
+    std::atomic<bool> DmaFinished{false};       // thread: the dispatcher was seen finished at the end
+    AcquisitionRun Run;                         // start operation, while no thread runs
 
     // Written by the acquisition thread, read by the readout and status exports.
-    int32_t FrameRecordCounts[kRingFrames] = {};   // thread only
-    bool FrameComplete[kRingFrames] = {};          // thread only
-    std::atomic<uint32_t> LatestFrameStart{0};
-    std::atomic<int32_t> RecordsReceived{0};
-    std::atomic<int32_t> FrameCounter{0};
-    std::atomic<float> DataRate{0.0f};
-    std::array<std::atomic<int32_t>, kFrameStatisticsCount> FrameStatistics{};
-    std::atomic<bool> DmaFinished{false};
+    RingStatus Ring;
 
     // DMA diagnostics.
     uint8_t *PoolDestination = nullptr;

@@ -4,6 +4,7 @@
  */
 #include <stdio.h>
 
+#include "OstrelDAQEngine.h"
 #include "demo.h"
 
 int main(void) {
@@ -11,5 +12,9 @@ int main(void) {
         fprintf(stderr, "demo: discovery failed\n");
         return 1;
     }
+    if (DAQ_OpenDevice(0) == 0) {
+        demo_frontend();
+    }
+    DAQ_CloseDevice();
     return 0;
 }

@@ -6,4 +6,8 @@
    rates, and closes it. */
 int demo_discovery(void);
 
+/* For the opened board: record-length limit and geometry, front-end setting counts, the settings
+   of every lane and the card-data file their zero offsets come from. */
+void demo_frontend(void);
+
 #endif /* OSTREL_DEMO_H */

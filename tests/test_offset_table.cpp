@@ -98,7 +98,7 @@ TEST(OffsetIndex, SettingsOutsideTheTableHaveNoEntry) {
     const struct {
         int32_t lane, coupling, termination, gain, attenuation;
     } outside[] = {
-        {-1, 0, 0, 0, 0},           {0, -1, 0, 0, 0},          {0, 0, 0, 0, 6},
+        {-1, 0, 0, 0, 0},           {0, -1, 0, 0, 0},          {0, 0, 0, 0, 11},
         {0, 0, 0, 65535, 0},        {0, 0, 0, 0, 65535},       {INT32_MIN, 0, 0, 0, 0},
         {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX},
         {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN},
@@ -146,6 +146,7 @@ TEST(UpdateChannelOffset, SingleLaneUsesTheInputChannelAsTheLane) {
         SCOPED_TRACE(testing::Message() << "model " << model);
         OpenModel(model);
         std::copy_n(NumberedEntries().begin(), ostrel::kOffsetTableEntries, g_engine.calibration.OffsetTable);
+        DAQ_SetInputChannel(0);  // model 10 comes up on input channel 2 (code 0)
         DAQ_SetCoupling(0, 0);
         DAQ_SetTermination(0, 0);
         DAQ_SetGain(0, 0);
@@ -279,11 +280,13 @@ TEST(InitialInputs, OffsetsOfEveryLaneComeFromTheCardData) {
             int32_t channel = 0;
             if (lanes == 1) DAQ_GetInputChannel(&channel);
             ASSERT_EQ(SIM_GetFrontEnd(0, lanes == 1 ? channel : lane, &view), 0);
-            const int32_t attenuation = view.attenuation < 0 ? 0 : view.attenuation;
+            // A code the board cannot decode (model 10 comes up with gain code 0) stands for no
+            // setting; the read-back then keeps its value from before, 0 in a fresh state.
+            const int32_t gain = view.gain < 0 ? 0 : view.gain;
             int32_t gains = 0;
             DAQ_GetGainNumber(&gains);
             const int entry = (lanes == 1 ? channel : lane) +
-                              lanes * (view.coupling + 2 * (view.termination + 2 * (view.gain + gains * attenuation)));
+                              lanes * (view.coupling + 2 * (view.termination + 2 * (gain + gains * view.attenuation)));
             SCOPED_TRACE(testing::Message() << "lane " << lane << " entry " << entry);
             const int slot = lanes == 1 ? ostrel::kSingleLaneOffset : ostrel::kLaneOffset0 + lane;
             EXPECT_EQ(g_engine.calibration.ChannelOffsets[slot], InForceForEntry(entry));

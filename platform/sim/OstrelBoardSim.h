@@ -127,6 +127,32 @@ SIM_API int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes
    base of SIM_SetInputSignal. Returns -1 on a model without a generator. */
 SIM_API int SIM_SetLoopback(int board, int enabled);
 
+/* ---- driver-layer scenarios ----------------------------------------------------------------------
+   Test controls that reach the interrupt, event and device-open branches of a driver layer. */
+enum SimDriverFault {                  /* set and cleared with SIM_SetFault like SimFault */
+    SIM_FAULT_INT_ENABLE       = 11,   /* WDC_IntEnable */
+    SIM_FAULT_INT_DISABLE      = 12,   /* WDC_IntDisable */
+    SIM_FAULT_EVENT_REGISTER   = 13,   /* WDC_EventRegister */
+    SIM_FAULT_EVENT_UNREGISTER = 14    /* WDC_EventUnregister */
+};
+/* While keep is non-zero, a WDC_PciDeviceOpen that fails under SIM_FAULT_DEVICE_OPEN still hands
+   out a handle, which the caller has to close (default after SIM_Reset: no handle). */
+SIM_API int SIM_SetOpenFaultKeepsHandle(int keep);
+/* Whether the board's card resources list an interrupt item (default 1). Applies to card
+   information read and handles opened afterwards. */
+SIM_API int SIM_SetInterruptResource(int board, int present);
+/* The interrupt type a handle of the board reports once its interrupts are enabled (default 0x1,
+   a line interrupt; the types with bit 0x10 or 0x20 are message-signalled and carry a message). */
+SIM_API int SIM_SetInterruptType(int board, uint32_t type);
+/* One interrupt on every open handle of the board whose interrupts are enabled: its counter + 1,
+   its lost count + lost, its last message = message, then its handler runs on the calling thread.
+   Returns the number of handlers run, -1 for an unknown board. */
+SIM_API int SIM_RaiseInterrupt(int board, uint32_t message, uint32_t lost);
+/* An event with these action bits to every open handle of the board whose registered actions
+   share a bit with them; the handlers run on the calling thread. Returns the number of deliveries,
+   -1 for an unknown board. */
+SIM_API int SIM_RaiseEvent(int board, uint32_t action);
+
 #ifdef __cplusplus
 }
 #endif

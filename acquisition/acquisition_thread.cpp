@@ -1,0 +1,150 @@
+#include "acquisition/acquisition_thread.h"
+
+#include "OstrelDAQEngine.h"
+#include "acquisition/record_scanner.h"
+#include "engine/engine_state.h"
+#include "engine/register_window.h"
+
+namespace ostrel {
+
+namespace {
+
+constexpr uint32_t kBar2 = 2;
+constexpr uint32_t kDescriptorControl = kDmaDescGo | kDmaDescInterruptOnDone;
+// The first part of the end-of-run wait polls without pause (the board usually finishes within
+// microseconds); after that the thread polls once a millisecond until the time-out.
+constexpr int64_t kDrainBusyMilliseconds = 20;
+
+bool (*g_threadStarter)(os::ThreadBody, void *) = os::StartThread;
+
+int64_t Milliseconds(int64_t ticks, int64_t frequency) { return ticks * 1000 / frequency; }
+
+// Waits for the dispatcher to report finished (exactly 0x202: interrupt flag up, descriptor buffer
+// empty, not busy). False when it has not within kDrainTimeoutMilliseconds.
+bool WaitForDispatcherFinished(WDC_DEVICE_HANDLE handle) {
+    const int64_t frequency = os::PerformanceFrequency() > 0 ? os::PerformanceFrequency() : 1;
+    const int64_t start = os::PerformanceCounter();
+    for (;;) {
+        if (ReadBar32(handle, kBar2, kDmaStatus) == kDmaStatusFinished) return true;
+        const int64_t elapsed = Milliseconds(os::PerformanceCounter() - start, frequency);
+        if (elapsed >= kDrainTimeoutMilliseconds) return false;
+        if (elapsed >= kDrainBusyMilliseconds) os::SleepMilliseconds(1);
+    }
+}
+
+void AcquisitionThreadBody(void *) {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    const AcquisitionRun &run = acquisition.Run;
+    WDC_DEVICE_HANDLE handle = run.DmaDeviceHandle;
+
+    ScanLayout layout;
+    layout.SlotTrailers = run.SlotTrailers;
+    layout.LastSlotTags = run.LastSlotTags;
+    layout.RingRecordFilled = run.RingRecordFilled;
+    layout.FrameRing = run.FrameRing;
+    layout.DmaSlotCount = run.DmaSlotCount;
+    layout.RingSlotCount = run.RingSlotCount;
+    layout.RecordPoints = run.RecordPoints;
+    layout.RecordsPerFrame = run.RecordsPerFrame;
+    RecordScanner scanner(layout, acquisition.Ring, os::PerformanceCounter,
+                          os::PerformanceFrequency());
+    scanner.BeginRun();
+
+    ReadBar32(handle, kBar2, kDmaStatus);
+    uint32_t nextChunk = 0;
+    bool queuedDescriptor = false;
+    while (!acquisition.StopRequested.load(std::memory_order_acquire)) {
+        // At most one descriptor per pass, as long as the dispatcher's buffer takes it.
+        if ((ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) == 0) {
+            WriteBar32(handle, kBar2, kDmaDescReadAddress, run.DmaSourceAddress);
+            WriteBar32(handle, kBar2, kDmaDescWriteAddress, run.ChunkTargets[nextChunk]);
+            WriteBar32(handle, kBar2, kDmaDescLength, run.ChunkBytes);
+            WriteBar32(handle, kBar2, kDmaDescControl, kDescriptorControl);
+            nextChunk = (nextChunk + 1) % kDmaChunks;
+            queuedDescriptor = true;
+        }
+        scanner.Pass();
+    }
+
+    // Let the queued descriptors finish before the run ends, so that the next set-up or the
+    // teardown does not pull the buffer from under a transfer; with nothing queued there is
+    // nothing to wait for, and a stalled board is given up on.
+    const bool finished = !queuedDescriptor || WaitForDispatcherFinished(handle);
+    acquisition.DmaFinished.store(finished, std::memory_order_relaxed);
+    WriteBar32(handle, kBar2, kDmaStatus, kDmaStatusInterrupt);
+    WriteBar32(handle, kBar2, kDmaStatus, kDmaStatusInterrupt);
+    acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
+}
+
+}  // namespace
+
+void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
+    g_threadStarter = starter != nullptr ? starter : os::StartThread;
+}
+
+int32_t StartAcquisitionThread() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
+    // The thread works only on the host buffers of a successful set-up.
+    if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
+        acquisition.DmaDeviceHandle == nullptr) {
+        return -1;
+    }
+
+    AcquisitionRun &run = acquisition.Run;
+    run.DmaDeviceHandle = acquisition.DmaDeviceHandle;
+    run.DmaSourceAddress = static_cast<uint32_t>(g_engine.model.RegisterBase);
+    run.ChunkBytes = acquisition.ChunkBytes;
+    for (int chunk = 0; chunk < kDmaChunks; ++chunk) {
+        run.ChunkTargets[chunk] = acquisition.ChunkTargets[chunk];
+    }
+    run.SlotTrailers = acquisition.SlotTrailers.get();
+    run.LastSlotTags = acquisition.LastSlotTags.get();
+    run.RingRecordFilled = acquisition.RingRecordFilled.get();
+    run.FrameRing = acquisition.FrameRing.get();
+    run.DmaSlotCount = acquisition.DmaSlotCount;
+    run.RingSlotCount = acquisition.RingSlotCount;
+    run.RecordPoints = acquisition.RecordPoints;
+    run.RecordsPerFrame = acquisition.RecordsPerFrame;
+
+    acquisition.StopRequested.store(false, std::memory_order_relaxed);
+    acquisition.Ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
+    acquisition.ThreadStopped.store(false, std::memory_order_release);
+    if (!g_threadStarter(AcquisitionThreadBody, nullptr)) {
+        acquisition.ThreadStopped.store(true, std::memory_order_release);
+        return -1;
+    }
+    return 0;
+}
+
+int32_t StopAcquisitionThread() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    acquisition.StopRequested.store(true, std::memory_order_release);
+    while (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
+        os::SleepMilliseconds(1);
+    }
+    return 0;
+}
+
+}  // namespace ostrel
+
+extern "C" {
+
+OSTREL_API int32_t DAQ_StartAcquisition(void) {
+    // Refused before the indicator changes when there is nothing to acquire into.
+    const ostrel::AcquisitionState &acquisition = ostrel::g_engine.acquisition;
+    if (acquisition.ThreadStopped.load(std::memory_order_acquire) &&
+        !acquisition.HostBuffersAllocated) {
+        return -1;
+    }
+    DAQ_SetLEDCode(1);
+    return ostrel::StartAcquisitionThread();
+}
+
+OSTREL_API int32_t DAQ_StopAcquisition(void) {
+    ostrel::StopAcquisitionThread();
+    DAQ_SetLEDCode(0);
+    return 0;
+}
+
+}  // extern "C"

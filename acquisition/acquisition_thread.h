@@ -1,0 +1,28 @@
+// The acquisition thread: keeps the DMA dispatcher supplied with descriptors for the 16 chunks
+// and runs the record scanner pass after pass until asked to stop.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/os/os_services.h"
+
+namespace ostrel {
+
+// How long the thread waits, after a stop request, for the descriptors it queued to finish. The
+// slowest board (model 5 at 0.5 MS/s) fills a chunk in about 82 ms, so even all 16 chunks queued
+// drain well within this; a board that has not finished by then is stalled, and the thread ends
+// all the same so that the stop returns.
+constexpr int64_t kDrainTimeoutMilliseconds = 2000;
+
+// Starts the thread if none runs. 0 when it runs (or already ran); -1 when no acquisition is set
+// up (no host buffers) or the thread could not be created; ThreadStopped then stays set.
+int32_t StartAcquisitionThread();
+
+// Asks the thread to finish and waits until it has. The wait is bounded: a pass is bounded and
+// the thread's wait for the dispatcher gives up after kDrainTimeoutMilliseconds. Returns 0.
+int32_t StopAcquisitionThread();
+
+// Tests replace how the thread is created (to make creation fail); null restores the default.
+void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody body, void *argument));
+
+}  // namespace ostrel

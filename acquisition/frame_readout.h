@@ -1,0 +1,24 @@
+// Readout of the latest frame: the ring frame before the one receiving records, split by lane,
+// each sample minus the zero offset in force for its lane.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace ostrel {
+
+// Lane split kernels, one per lane count so that each vectorises. Points alternate lane by lane
+// in the source; pointsPerLane samples go to each lane. Differences wrap to 16 bits (no clamping).
+// Source and lanes must not overlap.
+void SplitOneLane(const int16_t *source, size_t pointsPerLane, int16_t offset0, int16_t *lane0);
+void SplitTwoLanes(const int16_t *source, size_t pointsPerLane, int16_t offset0, int16_t offset1,
+                   int16_t *lane0, int16_t *lane1);
+void SplitFourLanes(const int16_t *source, size_t pointsPerLane, const int16_t offsets[4],
+                    int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3);
+
+// DAQ_GetLatestFrame: -1 (and nothing changed) when a lane the model has is null; otherwise clears
+// NewFrameAvailable, copies record length x record number samples to each lane (nothing when no
+// acquisition is set up) and returns 0.
+int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3);
+
+}  // namespace ostrel

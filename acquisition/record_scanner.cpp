@@ -1,0 +1,134 @@
+#include "acquisition/record_scanner.h"
+
+#include <cstring>
+
+#include "acquisition/record_tag.h"
+
+namespace ostrel {
+
+RecordScanner::RecordScanner(const ScanLayout &layout, RingStatus &status, Clock clock,
+                             int64_t frequency)
+    : layout_(layout), status_(status), clock_(clock), frequency_(frequency) {}
+
+void RecordScanner::BeginRun() {
+    // Megabytes of one frame, exact: rounding to whole megabytes would understate the rate of
+    // every frame size that is not a whole number of megabytes (a 1.05 MB frame by 5 %).
+    frameMegabytes_ = static_cast<double>(layout_.RecordPoints) *
+                      static_cast<double>(layout_.RecordsPerFrame) * 2.0 / 1e6;
+    lastFrameTime_ = clock_();
+
+    std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
+    for (int frame = 0; frame < kRingFrames; ++frame) {
+        frameComplete_[frame] = false;
+        frameRecordCounts_[frame] = 0;
+    }
+    recordsReceived_ = 0;
+    frameCounter_ = -1;
+    partialFrames_ = 0;
+    lastPartialCount_ = 0;
+    status_.RecordsReceived.store(0, std::memory_order_relaxed);
+    status_.FrameCounter.store(-1, std::memory_order_relaxed);
+    status_.FrameStatistics[6].store(0, std::memory_order_relaxed);
+
+    for (uint32_t slot = 0; slot < layout_.DmaSlotCount; ++slot) {
+        layout_.LastSlotTags[slot] = LoadRecordTag(layout_.SlotTrailers[slot]);
+    }
+    PublishStatistics();
+}
+
+void RecordScanner::Pass() {
+    const uint32_t slotCount = layout_.DmaSlotCount;
+    const uint32_t ringSlots = layout_.RingSlotCount;
+    // The predecessor of slot 0 is the last slot of chunk 15: the slot the board wrote before it.
+    uint32_t previousSlot = slotCount - 1;
+    for (uint32_t slot = 0; slot < slotCount; previousSlot = slot, ++slot) {
+        const uint32_t tag = LoadRecordTag(layout_.SlotTrailers[slot]);
+        if (tag == layout_.LastSlotTags[slot]) continue;
+        // Accept only a record that follows the one written before it; otherwise the slot is
+        // examined again in the next pass.
+        const uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
+        if ((previousTag + 1u) % ringSlots != tag) continue;
+        if (layout_.RingRecordFilled[tag] != 0) continue;
+        Accept(slot, tag);
+    }
+    PublishStatistics();
+}
+
+void RecordScanner::Accept(uint32_t slot, uint32_t tag) {
+    const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
+    const uint32_t frame = tag / recordsPerFrame;
+    if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return;  // being read out
+    const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
+    // The samples end where the trailer begins.
+    std::memcpy(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints,
+                layout_.SlotTrailers[slot] - recordBytes, recordBytes);
+    status_.Guard.EndWriting();
+
+    layout_.RingRecordFilled[tag] = 1;
+    ++recordsReceived_;
+    status_.RecordsReceived.store(recordsReceived_, std::memory_order_relaxed);
+    layout_.LastSlotTags[slot] = tag;
+
+    ++frameRecordCounts_[frame];
+    const uint32_t next = (frame + 1) % kRingFrames;
+    const uint32_t previous = (frame + kRingFrames - 1) % kRingFrames;
+    status_.LatestFrameStart.store(previous * recordsPerFrame, std::memory_order_release);
+
+    // A frame is complete once a record of the following frame arrives while it holds more than
+    // half of its records.
+    if (!frameComplete_[previous] &&
+        static_cast<uint32_t>(frameRecordCounts_[previous]) > recordsPerFrame / 2) {
+        CompleteFrame(previous);
+    }
+    if (frameRecordCounts_[next] > 0) RecycleFrame(next);
+}
+
+void RecordScanner::CompleteFrame(uint32_t frame) {
+    frameComplete_[frame] = true;
+    ++frameCounter_;
+    status_.FrameCounter.store(frameCounter_, std::memory_order_relaxed);
+    // The first completion after a start is not announced: the frame may hold records from
+    // before the start.
+    if (frameCounter_ > 0) status_.NewFrameAvailable.store(true, std::memory_order_release);
+    const int64_t now = clock_();
+    if (frameCounter_ > 1) {
+        const double seconds = static_cast<double>(now - lastFrameTime_) /
+                               static_cast<double>(frequency_);
+        if (seconds > 0.0) {
+            status_.DataRate.store(static_cast<float>(frameMegabytes_ / seconds),
+                                   std::memory_order_relaxed);
+        }
+        lastFrameTime_ = now;
+    }
+}
+
+void RecordScanner::RecycleFrame(uint32_t frame) {
+    const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
+    if (static_cast<uint32_t>(frameRecordCounts_[frame]) != recordsPerFrame) {
+        ++partialFrames_;
+        lastPartialCount_ = frameRecordCounts_[frame];
+    }
+    std::memset(layout_.RingRecordFilled + static_cast<size_t>(frame) * recordsPerFrame, 0,
+                recordsPerFrame);
+    frameComplete_[frame] = false;
+    frameRecordCounts_[frame] = 0;
+}
+
+void RecordScanner::PublishStatistics() {
+    auto &statistics = status_.FrameStatistics;
+    for (int frame = 0; frame < kRingFrames; ++frame) {
+        statistics[frame].store(frameRecordCounts_[frame], std::memory_order_relaxed);
+    }
+    statistics[4].store(partialFrames_, std::memory_order_relaxed);
+    statistics[5].store(lastPartialCount_, std::memory_order_relaxed);
+    // Percent of the frames declared complete; kept while there is no complete frame to count
+    // against (a negative percentage at frame counter -1 would mean nothing).
+    if (frameCounter_ > 0) {
+        statistics[6].store(static_cast<int32_t>(100.0 * partialFrames_ / frameCounter_),
+                            std::memory_order_relaxed);
+    }
+    statistics[7].store(0, std::memory_order_relaxed);
+    statistics[8].store(0, std::memory_order_relaxed);
+}
+
+}  // namespace ostrel

@@ -1,0 +1,66 @@
+// The acquisition thread's work on memory: watching the record tags of every DMA record slot,
+// copying each new record into its place in the four-frame ring, deciding when a ring frame is
+// complete, recycling frames, and keeping the counters. It touches no register and starts no
+// thread, so tests drive it pass by pass on a plain buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "acquisition/acquisition_state.h"
+
+namespace ostrel {
+
+// The tables and host buffers one run works on (built by the acquisition set-up).
+struct ScanLayout {
+    const uint8_t *const *SlotTrailers = nullptr;  // DmaSlotCount trailer addresses, fill order
+    uint32_t *LastSlotTags = nullptr;               // DmaSlotCount
+    uint8_t *RingRecordFilled = nullptr;            // RingSlotCount
+    int16_t *FrameRing = nullptr;                   // RingSlotCount x RecordPoints samples
+    uint32_t DmaSlotCount = 0;
+    uint32_t RingSlotCount = 0;                     // RecordsPerFrame x 4
+    uint32_t RecordPoints = 0;
+    uint32_t RecordsPerFrame = 0;
+};
+
+class RecordScanner {
+public:
+    using Clock = int64_t (*)();
+
+    // clock/frequency: a monotonic counter and its ticks per second (the data rate's time base).
+    RecordScanner(const ScanLayout &layout, RingStatus &status, Clock clock, int64_t frequency);
+
+    // Start of a run: clears the fill flags, frame counts and counters, and takes the tags now in
+    // DMA memory as the last accepted ones, so records already there are never copied.
+    void BeginRun();
+    // One pass over every slot, in fill order; then publishes the frame statistics.
+    void Pass();
+
+    // The run's own bookkeeping (for tests and diagnostics).
+    int32_t FrameRecordCount(int frame) const { return frameRecordCounts_[frame]; }
+    bool FrameComplete(int frame) const { return frameComplete_[frame]; }
+    int32_t PartialFrames() const { return partialFrames_; }
+    int32_t LastPartialCount() const { return lastPartialCount_; }
+
+private:
+    void Accept(uint32_t slot, uint32_t tag);
+    void CompleteFrame(uint32_t frame);
+    void RecycleFrame(uint32_t frame);
+    void PublishStatistics();
+
+    ScanLayout layout_;
+    RingStatus &status_;
+    Clock clock_;
+    int64_t frequency_;
+
+    // Thread-local values of a run.
+    int32_t frameRecordCounts_[kRingFrames] = {};
+    bool frameComplete_[kRingFrames] = {};
+    int32_t frameCounter_ = -1;
+    int32_t recordsReceived_ = 0;
+    int32_t partialFrames_ = 0;
+    int32_t lastPartialCount_ = 0;
+    int64_t lastFrameTime_ = 0;
+    double frameMegabytes_ = 0.0;
+};
+
+}  // namespace ostrel

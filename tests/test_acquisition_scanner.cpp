@@ -1,0 +1,262 @@
+// The record scanner on a plain buffer: tag rules, frame bookkeeping, counters, without a thread
+// or a board. Geometry of model 5 with record length 1000 and 524 records per frame: 40 slots of
+// 1002 points per 40960-point chunk, 640 slots, 2096 ring records.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "acquisition_fake_dma.h"
+
+namespace ostrel::testing {
+namespace {
+
+constexpr FakeGeometry kModel5Geometry{1000, 2, 40960, 40, 524};
+constexpr int64_t kTicksPerSecond = 1000000000;
+
+class ScannerTest : public ::testing::Test {
+protected:
+    void Build(const FakeGeometry &geometry) {
+        dma = std::make_unique<FakeDma>(geometry);
+        dma->MarkEmpty();
+        ManualClock::now = 0;
+        scanner = std::make_unique<RecordScanner>(dma->Layout(), status, ManualClock::Read,
+                                                  kTicksPerSecond);
+    }
+    // Writes count records of the board's sequence and runs one pass.
+    void ProduceAndPass(uint32_t count) {
+        dma->Produce(count);
+        scanner->Pass();
+    }
+    // Writes count records, at most perPass between passes and never across the wrap from the last
+    // slot to slot 0 within one pass, so that every pass finds them in tag order.
+    void ProduceInPasses(uint32_t count, uint32_t perPass = 100) {
+        while (count > 0) {
+            const uint32_t now = std::min({count, perPass, dma->RecordsUntilSlotWrap()});
+            ProduceAndPass(now);
+            count -= now;
+        }
+    }
+    int32_t FrameCounter() const { return status.FrameCounter.load(); }
+    int32_t RecordsReceived() const { return status.RecordsReceived.load(); }
+    int32_t Statistic(int index) const { return status.FrameStatistics[index].load(); }
+
+    RingStatus status;
+    std::unique_ptr<FakeDma> dma;
+    std::unique_ptr<RecordScanner> scanner;
+};
+
+TEST_F(ScannerTest, SlotZeroFollowsTheLastSlotOfChunk15) {
+    Build(kModel5Geometry);
+    ASSERT_EQ(dma->SlotCount(), 640u);
+    scanner->BeginRun();
+    dma->SetTag(638, 2);  // keeps slot 639 out of the chain on its own
+    dma->SetTag(639, 100);
+    dma->WriteRecord(0, 5, 1234);
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 0) << "slot 0 (tag 5) after slot 639 (tag 100)";
+    EXPECT_FALSE(dma->Filled(5));
+    EXPECT_EQ(dma->LastSlotTag(0), kNoRecordTag) << "a refused slot keeps its last tag";
+
+    dma->SetTag(639, 4);
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 1) << "slot 0 (tag 5) after slot 639 (tag 4)";
+    EXPECT_TRUE(dma->Filled(5));
+    EXPECT_EQ(dma->LastSlotTag(0), 5u);
+    EXPECT_EQ(dma->RingRecord(5)[0], 1234);
+    EXPECT_EQ(dma->RingRecord(5)[999], 1234);
+}
+
+TEST_F(ScannerTest, LastRingTagIsFollowedByZero) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    dma->SetTag(638, 7);
+    dma->SetTag(639, 2095);  // RingSlotCount - 1
+    dma->WriteRecord(0, 0, -77);
+    dma->WriteRecord(1, 1, -78);
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 2);
+    EXPECT_EQ(dma->RingRecord(0)[500], -77);
+    EXPECT_EQ(dma->RingRecord(1)[500], -78);
+}
+
+TEST_F(ScannerTest, FirstRecordAfterSetUpIsAcceptedInEmptySlots) {
+    // Tag 0 in slot 0 after the marked-empty slot 639: in order, so the first frame is whole.
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    ProduceAndPass(600);
+    EXPECT_EQ(RecordsReceived(), 600);
+    EXPECT_EQ(dma->RingRecord(0)[0], FakeDma::ValueOf(0, 0));
+}
+
+TEST_F(ScannerTest, RecordsPresentAtStartAreNotCopied) {
+    Build(kModel5Geometry);
+    dma->Produce(10);
+    scanner->BeginRun();
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 0);
+    ProduceAndPass(5);
+    EXPECT_EQ(RecordsReceived(), 5) << "the new records chain onto the ones present at start";
+    EXPECT_FALSE(dma->Filled(9));
+    EXPECT_TRUE(dma->Filled(10));
+}
+
+TEST_F(ScannerTest, FrameIsCompleteOnlyWithMoreThanHalfOfItsRecords) {
+    struct Case {
+        uint32_t recordsInFrame0;
+        bool complete;
+    };
+    for (const Case &c : {Case{263, true}, Case{262, false}, Case{524, true}, Case{1, false}}) {
+        SCOPED_TRACE(::testing::Message() << "records in frame 0: " << c.recordsInFrame0);
+        Build(kModel5Geometry);
+        // The records before them are in memory at start (so the chain holds) but not copied.
+        dma->Produce(524 - c.recordsInFrame0);
+        scanner->BeginRun();
+        ProduceAndPass(c.recordsInFrame0);
+        EXPECT_EQ(scanner->FrameRecordCount(0), static_cast<int32_t>(c.recordsInFrame0));
+        EXPECT_FALSE(scanner->FrameComplete(0)) << "no record of frame 1 yet";
+        EXPECT_EQ(FrameCounter(), -1);
+        ProduceAndPass(1);  // tag 524: the first record of frame 1
+        EXPECT_EQ(scanner->FrameComplete(0), c.complete);
+        EXPECT_EQ(FrameCounter(), c.complete ? 0 : -1);
+        EXPECT_FALSE(status.NewFrameAvailable.load()) << "the first completion is not announced";
+    }
+}
+
+TEST_F(ScannerTest, FramesAreAnnouncedOneStepLate) {
+    Build(kModel5Geometry);
+    status.DataRate.store(123.0f);
+    scanner->BeginRun();
+    EXPECT_EQ(FrameCounter(), -1);
+    EXPECT_EQ(status.RecordsReceived.load(), 0);
+
+    ProduceAndPass(524);  // frame 0 whole, nothing of frame 1
+    EXPECT_EQ(FrameCounter(), -1);
+    ProduceAndPass(1);
+    EXPECT_EQ(FrameCounter(), 0);
+    EXPECT_FALSE(status.NewFrameAvailable.load());
+    EXPECT_EQ(status.LatestFrameStart.load(), 0u);
+
+    ManualClock::now = kTicksPerSecond / 2;
+    ProduceInPasses(524);  // frame 1 whole and the first record of frame 2
+    EXPECT_EQ(FrameCounter(), 1);
+    EXPECT_TRUE(status.NewFrameAvailable.load()) << "announced from the second completion on";
+    EXPECT_EQ(status.LatestFrameStart.load(), 524u);
+    EXPECT_FLOAT_EQ(status.DataRate.load(), 123.0f) << "no rate before the third completion";
+
+    // Third completion, one second after the start: one frame of 524 x 1000 x 2 bytes.
+    ManualClock::now = kTicksPerSecond;
+    ProduceInPasses(524);
+    EXPECT_EQ(FrameCounter(), 2);
+    EXPECT_FLOAT_EQ(status.DataRate.load(), 1.048f);
+    // Fourth, half a second later.
+    ManualClock::now = kTicksPerSecond + kTicksPerSecond / 2;
+    ProduceInPasses(524);
+    EXPECT_EQ(FrameCounter(), 3);
+    EXPECT_FLOAT_EQ(status.DataRate.load(), 2.096f);
+    EXPECT_EQ(RecordsReceived(), 524 * 4 + 1);
+}
+
+TEST_F(ScannerTest, WholeFramesAreRecycledWithoutCountingAsPartial) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    ProduceInPasses(524 * 10);  // frames 0..9: two and a half laps of the ring
+    EXPECT_EQ(Statistic(4), 0);
+    EXPECT_EQ(Statistic(5), 0);
+    EXPECT_EQ(FrameCounter(), 8);
+    EXPECT_EQ(Statistic(6), 0);
+    // Ring frame 0 holds frame 8 (third lap); ring frame 2 was recycled by the records of frame 9.
+    EXPECT_EQ(dma->RingRecord(0)[0], FakeDma::ValueOf(0, 2));
+    EXPECT_EQ(dma->RingRecord(524)[0], FakeDma::ValueOf(524, 2));
+    EXPECT_EQ(Statistic(0), 524);
+    EXPECT_EQ(Statistic(1), 524);
+    EXPECT_EQ(Statistic(2), 0);
+    EXPECT_EQ(Statistic(3), 524);
+    EXPECT_EQ(scanner->FrameRecordCount(2), 0);
+    EXPECT_EQ(Statistic(7), 0);
+    EXPECT_EQ(Statistic(8), 0);
+}
+
+TEST_F(ScannerTest, ATagGapMakesAPartialFrame) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    ProduceInPasses(524 + 100);  // frame 0 and the start of frame 1
+    dma->SkipTags(5);            // tags 624..628 never written
+    ProduceInPasses(400);        // 629..1028: 629 does not follow 623 and is refused
+    EXPECT_EQ(scanner->FrameRecordCount(1), 100 + 399);
+    EXPECT_EQ(Statistic(4), 0);
+    ProduceInPasses(524 * 3);    // on to the next lap's frame 0, which recycles frame 1
+    EXPECT_EQ(Statistic(4), 1);
+    EXPECT_EQ(Statistic(5), 518) << "524 minus 5 skipped minus 1 out of order";
+    EXPECT_EQ(FrameCounter(), 3);
+    EXPECT_EQ(Statistic(6), 33) << "100 x 1 partial / 3, truncated";
+}
+
+TEST_F(ScannerTest, AFilledRingRecordIsNotOverwritten) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    ProduceAndPass(10);
+    // The same tag 9 again in a later slot (a board repeating itself): refused, and the slot keeps
+    // its last tag.
+    dma->SetTag(19, 8);
+    dma->WriteRecord(20, 9, 555);
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 10);
+    EXPECT_EQ(dma->RingRecord(9)[0], FakeDma::ValueOf(9, 0));
+    EXPECT_EQ(dma->LastSlotTag(20), kNoRecordTag);
+}
+
+TEST_F(ScannerTest, SlotsHoldingTheSameTagEveryLapAreCopiedOnce) {
+    // 128 slots, 32 ring records: each slot receives the same tag on every lap of the board.
+    Build(FakeGeometry{64, 4, 8 * 68, 8, 8});
+    scanner->BeginRun();
+    ProduceAndPass(128);
+    EXPECT_EQ(RecordsReceived(), 128);
+    ProduceAndPass(128);
+    ProduceAndPass(128);
+    EXPECT_EQ(RecordsReceived(), 128);
+}
+
+TEST_F(ScannerTest, LatestFrameMovesBackForRecordsFoundOutOfOrder) {
+    Build(kModel5Geometry);
+    dma->SetTag(629, 523 - 10);  // present at start: the chain for slot 630
+    scanner->BeginRun();
+    for (uint32_t slot = 630; slot < 640; ++slot) dma->WriteRecord(slot, slot - 630 + 514, 1);
+    for (uint32_t slot = 0; slot < 5; ++slot) dma->WriteRecord(slot, 524 + slot, 2);
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 15);
+    EXPECT_EQ(status.LatestFrameStart.load(), 3u * 524) << "last accepted: tag 523 of frame 0";
+    dma->WriteRecord(5, 529, 2);
+    scanner->Pass();
+    EXPECT_EQ(status.LatestFrameStart.load(), 0u) << "a record of frame 1 names frame 0 again";
+}
+
+TEST_F(ScannerTest, RecordOfTheFrameBeingReadWaitsForTheNextPass) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    status.Guard.BeginReading(0);
+    ProduceAndPass(10);
+    EXPECT_EQ(RecordsReceived(), 0);
+    EXPECT_FALSE(dma->Filled(3));
+    EXPECT_EQ(dma->LastSlotTag(3), kNoRecordTag);
+    status.Guard.EndReading();
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 10);
+    EXPECT_EQ(dma->RingRecord(3)[10], FakeDma::ValueOf(3, 0));
+}
+
+TEST_F(ScannerTest, UnalignedTagsAboveSixteenBitsAreReadWhole) {
+    // Odd record points put every other trailer on a 2-byte boundary; 16400 records per frame
+    // make tags above 65535.
+    Build(FakeGeometry{33, 2, 40960, 40, 16400});
+    dma->SkipTags(65530);
+    dma->Produce(1);  // tag 65530, present at start
+    scanner->BeginRun();
+    ProduceAndPass(20);
+    EXPECT_EQ(RecordsReceived(), 20);
+    EXPECT_EQ(dma->LastSlotTag(10), 65540u);
+    EXPECT_EQ(dma->RingRecord(65540)[32], FakeDma::ValueOf(65540, 0));
+}
+
+}  // namespace
+}  // namespace ostrel::testing
