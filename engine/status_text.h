@@ -1,5 +1,5 @@
 // StatusText: the last message of discovery, opening and closing (and of the DMA bandwidth test).
-// No export returns it; it is there for whoever inspects the engine state.
+// No export returns it; tests and debuggers read it from the engine state.
 #pragma once
 
 #include "engine/printf_format.h"

@@ -33,7 +33,8 @@ TEST(Discovery, CheckSystemCountsTheBoardsOncePerOpenCloseCycle) {
     EXPECT_EQ(DAQ_CheckSystem(&count), 0);
     EXPECT_EQ(count, 3);
     EXPECT_TRUE(g_engine.discovery.SystemScanned);
-    EXPECT_EQ(StatusText(), "Found 3 matching devices [ Vendor ID 0x1172, Device ID 0x0 (ALL) ]:\n");
+    EXPECT_EQ(StatusText(),
+              "Found 3 matching devices [ Vendor ID 0x1172, Device ID 0x0 (ALL) ]:\n");
 
     count = -1;  // a second check neither scans nor writes the count
     EXPECT_EQ(DAQ_CheckSystem(&count), 0);
@@ -365,7 +366,8 @@ TEST(CloseDevice, FailedDeviceCloseStillGivesBackTheLibrary) {
         Format("Failed closing a WDC device handle (0x%p). Error 0x%x - %s\n", handle, status,
                Stat2Str(status));
     EXPECT_EQ(ErrorText(), driverText);
-    EXPECT_EQ(StatusText(), "DeviceClose: Failed closing ALT_PCIE_QSYS_SIMPLE device: " + driverText);
+    EXPECT_EQ(StatusText(),
+              "DeviceClose: Failed closing ALT_PCIE_QSYS_SIMPLE device: " + driverText);
     EXPECT_EQ(g_engine.discovery.DeviceHandle, nullptr);
     EXPECT_FALSE(g_engine.discovery.SystemScanned);
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
@@ -378,7 +380,8 @@ TEST(CloseDevice, FailedLibraryCloseIsTheResult) {
     EXPECT_EQ(DAQ_CloseDevice(), static_cast<int32_t>(status));
     EXPECT_EQ(g_engine.discovery.LastStatus, static_cast<int32_t>(status));
     EXPECT_EQ(ErrorText(),
-              Format("Failed to uninit the WDC library. Error 0x%x - %s\n", status, Stat2Str(status)));
+              Format("Failed to uninit the WDC library. Error 0x%x - %s\n", status,
+                     Stat2Str(status)));
     EXPECT_FALSE(g_engine.discovery.SystemScanned);
     EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
 }
@@ -400,8 +403,9 @@ TEST(DeviceInfo, ExportsReturnTheLastStatus) {
     int32_t count = 0;
     uint32_t words[6] = {};
     EXPECT_EQ(DAQ_GetDeviceNum(&count), 1234);
-    EXPECT_EQ(DAQ_GetDeviceInfo(0, &words[0], &words[1], &words[2], &words[3], &words[4], &words[5]),
-              1234);
+    EXPECT_EQ(
+        DAQ_GetDeviceInfo(0, &words[0], &words[1], &words[2], &words[3], &words[4], &words[5]),
+        1234);
     EXPECT_EQ(GetDeviceResource(&words[0], &words[1], &words[2], &words[3]), 1234);
     EXPECT_EQ(ReadConfigurationRegister(), 1234);
 }
@@ -457,7 +461,7 @@ TEST(DeviceInfo, CheckSystemWithANullCountTakesNoLibraryReference) {
     EXPECT_EQ(Calls("WDC_DriverOpen"), 0);
 }
 
-// ---- small board exports --------------------------------------------------------------------------
+// ---- small board exports ------------------------------------------------------------------------
 
 TEST(BoardExports, ReadConfigurationRegisterReadsTheRevisionWordTwice) {
     EXPECT_EQ(ReadConfigurationRegister(), 0);  // nothing open: no access

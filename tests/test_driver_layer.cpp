@@ -84,11 +84,12 @@ TEST(DriverLibrary, FailedCloseReportsAndReturnsItsStatus) {
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DRIVER_CLOSE, status), 0);
     EXPECT_EQ(CloseDriverLibrary(), status);
     EXPECT_EQ(ErrorText(),
-              Format("Failed to uninit the WDC library. Error 0x%x - %s\n", status, Stat2Str(status)));
+              Format("Failed to uninit the WDC library. Error 0x%x - %s\n", status,
+                     Stat2Str(status)));
     EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
 }
 
-// ---- device handles -------------------------------------------------------------------------------
+// ---- device handles -----------------------------------------------------------------------------
 
 class DriverDevice : public testing::Test {
 protected:
@@ -152,7 +153,8 @@ TEST_F(DriverDevice, FailedOpenLeavesNoHandleAndNoContext) {
     const WD_PCI_CARD_INFO info = CardInfo();
     EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_DeviceOpen(&info), nullptr);
     EXPECT_EQ(ErrorText(),
-              Format("Failed opening a WDC device handle. Error 0x%x - %s\n", status, Stat2Str(status)));
+              Format("Failed opening a WDC device handle. Error 0x%x - %s\n", status,
+                     Stat2Str(status)));
     EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
     // The context is freed: the leak checker of the sanitizer build would report it otherwise.
 }
@@ -225,7 +227,8 @@ TEST_F(DriverDevice, EveryServiceRefusesAHandleThatFailsTheCheck) {
     };
     const Row rows[] = {
         {"ALT_PCIE_QSYS_SIMPLE_IntEnable",
-         [](WDC_DEVICE_HANDLE h) { return ALT_PCIE_QSYS_SIMPLE_IntEnable(h, nullptr); }, 0x2000001B},
+         [](WDC_DEVICE_HANDLE h) { return ALT_PCIE_QSYS_SIMPLE_IntEnable(h, nullptr); },
+         0x2000001B},
         {"ALT_PCIE_QSYS_SIMPLE_IntDisable",
          [](WDC_DEVICE_HANDLE h) { return ALT_PCIE_QSYS_SIMPLE_IntDisable(h); }, 0x2000001B},
         {"ALT_PCIE_QSYS_SIMPLE_IntIsEnabled",
@@ -267,7 +270,7 @@ TEST_F(DriverDevice, EveryServiceRefusesAHandleThatFailsTheCheck) {
               libraryCallsBefore);
 }
 
-// ---- interrupts -------------------------------------------------------------------------------------
+// ---- interrupts ---------------------------------------------------------------------------------
 
 WDC_DEVICE_HANDLE g_handlerDevice = nullptr;
 IntResult g_handlerResult;
@@ -355,7 +358,7 @@ TEST_F(DriverDevice, InterruptHandlerReceivesTheInterruptState) {
     }
 }
 
-// ---- events -------------------------------------------------------------------------------------------
+// ---- events -------------------------------------------------------------------------------------
 
 WDC_DEVICE_HANDLE g_eventDevice = nullptr;
 uint32_t g_eventAction = 0;
@@ -423,7 +426,7 @@ TEST_F(DriverDevice, FailedEventRegistrationReportsTheLibraryStatus) {
     EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_EventUnregister(handle), 0u);
 }
 
-// ---- address spaces ---------------------------------------------------------------------------------
+// ---- address spaces -----------------------------------------------------------------------------
 
 TEST_F(DriverDevice, AddressSpacesAreDescribedByNumber) {
     WDC_DEVICE_HANDLE handle = Open();
@@ -468,15 +471,15 @@ TEST_F(DriverDevice, AddressSpaceOutOfRangeIsReported) {
         described.dwNumAddrSp = space;
         std::strcpy(described.sName, "kept");
         EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_GetAddrSpaceInfo(handle, &described), 0);
-        EXPECT_EQ(ErrorText(), Format("ALT_PCIE_QSYS_SIMPLE_GetAddrSpaceInfo: Error - Address space "
-                                      "%ld is out of range (0 - 5)\n",
+        EXPECT_EQ(ErrorText(), Format("ALT_PCIE_QSYS_SIMPLE_GetAddrSpaceInfo: Error - Address "
+                                      "space %ld is out of range (0 - 5)\n",
                                       static_cast<long>(space)));
         EXPECT_STREQ(described.sName, "kept");
     }
     EXPECT_EQ(ALT_PCIE_QSYS_SIMPLE_GetAddrSpaceInfo(handle, nullptr), 0);
 }
 
-// ---- ErrorText -------------------------------------------------------------------------------------
+// ---- ErrorText ----------------------------------------------------------------------------------
 
 TEST(DriverError, KeepsAtMost255CharactersAndStaysTerminated) {
     const struct {

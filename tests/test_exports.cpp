@@ -59,8 +59,9 @@ TEST(Exports, LibraryExportsExactlyTheHeaderNames) {
     const std::set<std::string> exported = ReadExportedNames(OSTREL_ENGINE_LIBRARY_PATH);
     const std::set<std::string> header = ReadHeaderExports(OSTREL_PUBLIC_HEADER_PATH);
     SCOPED_TRACE(OSTREL_ENGINE_LIBRARY_PATH);
-    EXPECT_EQ(exported, header) << "exported but not declared:" << Listed(Minus(exported, header))
-                                << "\ndeclared but not exported:" << Listed(Minus(header, exported));
+    EXPECT_EQ(exported, header)
+        << "exported but not declared:" << Listed(Minus(exported, header))
+        << "\ndeclared but not exported:" << Listed(Minus(header, exported));
 }
 
 TEST(Exports, DriverLayerAndEngineInternalsStayHidden) {
