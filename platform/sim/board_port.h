@@ -48,7 +48,12 @@ public:
     uint32_t ReadBar2(uint64_t offset, int width);
     void WriteBar2(uint64_t offset, int width, uint32_t value);
     // Called before the locked buffer goes away: from then on nothing is written into it.
+    // LockedBuffer() must no longer return that buffer once this has been called.
     void BufferUnlocking();
+    // Called after every BAR 0 write (by the engine or SIM_PokeRegister), once the new value is
+    // stored: the loopback follows waveform-memory changes and restarts a generator channel's
+    // phase when its output-mask bit is released.
+    void Bar0Written(uint64_t offset, int width);
 
     class Impl;
 

@@ -1,0 +1,209 @@
+#include "platform/sim/adc_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace ostrel::sim {
+
+// ---- zero errors --------------------------------------------------------------------------------
+
+int ZeroErrorTable::DefaultCodes(int input, int coupling, int termination, int gain,
+                                 int attenuation) {
+    return 1 + 2 * (35 * input - 20 * coupling + 13 * termination + 27 * gain -
+                    9 * attenuation - 40);
+}
+
+int ZeroErrorTable::IndexOf(int input, int coupling, int termination, int gain,
+                            int attenuation) {
+    if (input < 0 || input >= kInputCount || coupling < 0 || coupling >= kCouplings ||
+        termination < 0 || termination >= kTerminations || gain < 0 || gain >= kGains ||
+        attenuation < 0 || attenuation >= kAttenuations) {
+        return -1;
+    }
+    return (((input * kCouplings + coupling) * kTerminations + termination) * kGains + gain) *
+               kAttenuations +
+           attenuation;
+}
+
+void ZeroErrorTable::Reset() {
+    for (int input = 0; input < kInputCount; ++input) {
+        for (int coupling = 0; coupling < kCouplings; ++coupling) {
+            for (int termination = 0; termination < kTerminations; ++termination) {
+                for (int gain = 0; gain < kGains; ++gain) {
+                    for (int attenuation = 0; attenuation < kAttenuations; ++attenuation) {
+                        codes_[static_cast<std::size_t>(
+                            IndexOf(input, coupling, termination, gain, attenuation))] =
+                            static_cast<int16_t>(
+                                DefaultCodes(input, coupling, termination, gain, attenuation));
+                    }
+                }
+            }
+        }
+    }
+}
+
+bool ZeroErrorTable::Set(int input, int coupling, int termination, int gain, int attenuation,
+                         int codes) {
+    const int index = IndexOf(input, coupling, termination, gain, attenuation);
+    if (index < 0 || codes < -kLimitCodes || codes > kLimitCodes) return false;
+    codes_[static_cast<std::size_t>(index)] = static_cast<int16_t>(codes);
+    return true;
+}
+
+int ZeroErrorTable::Get(int input, const SimFrontEnd &setting) const {
+    const int index = IndexOf(input, setting.coupling, setting.termination, setting.gain,
+                              setting.attenuation);
+    return index < 0 ? 0 : codes_[static_cast<std::size_t>(index)];
+}
+
+// ---- input streams ------------------------------------------------------------------------------
+
+int16_t InputStream::CodeOf(double value) const {
+    // Written so that NaN lands on 0 and huge values never reach an integer conversion.
+    if (!(value > 0.0)) return 0;
+    const double top = static_cast<double>(setting_.adcMaxCode);
+    if (value >= top) return static_cast<int16_t>(setting_.adcMaxCode);
+    return static_cast<int16_t>(static_cast<int32_t>(value + 0.5));
+}
+
+void InputStream::Configure(const Setting &setting) {
+    if (configured_ && setting == setting_) return;
+    setting_ = setting;
+    configured_ = true;
+
+    const InputSignal &signal = setting.signal;
+    const double base = kAdcMidScale + setting.zeroError + signal.dcCodes;
+    const float *noise = NoiseTable();
+    const bool noisy = signal.noiseCodes != 0.0;
+
+    // Sine cycles per sample, folded into [0, 1): the samples of f and of f + k x rate are equal.
+    double cyclesPerSample = 0.0;
+    if (signal.amplitudeCodes != 0.0 && setting.sampleRateHz > 0.0) {
+        cyclesPerSample = signal.frequencyHz / setting.sampleRateHz;
+        cyclesPerSample -= std::floor(cyclesPerSample);
+        if (!(cyclesPerSample >= 0.0 && cyclesPerSample < 1.0)) cyclesPerSample = 0.0;
+    }
+    const bool sine = cyclesPerSample > 0.0;
+
+    uint64_t sinePeriods = 0;
+    streaming_ = false;
+    playedFrequencyHz_ = 0.0;
+    if (!sine) {
+        cycle_ = noisy ? kNoiseTableSize : 1;
+    } else {
+        const double period = 1.0 / cyclesPerSample;
+        if (period <= static_cast<double>(kMaxCycle)) {
+            sinePeriods = std::max<uint64_t>(
+                1, static_cast<uint64_t>(std::llround(static_cast<double>(kTargetCycle) / period)));
+            cycle_ = std::max<uint64_t>(
+                1, static_cast<uint64_t>(std::llround(static_cast<double>(sinePeriods) * period)));
+            playedFrequencyHz_ =
+                (std::floor(signal.frequencyHz / setting.sampleRateHz) +
+                 static_cast<double>(sinePeriods) / static_cast<double>(cycle_)) *
+                setting.sampleRateHz;
+        } else {
+            streaming_ = true;
+            phaseStep_ = static_cast<uint64_t>(std::ldexp(cyclesPerSample, 64));
+            playedFrequencyHz_ = signal.frequencyHz;
+        }
+    }
+
+    if (streaming_) {
+        codes_.clear();
+        codes_.shrink_to_fit();
+        scratch_.resize(kSegmentSamples);
+        return;
+    }
+    scratch_.clear();
+    codes_.resize(cycle_ + kSegmentSamples);
+    const double step = sine ? 2.0 * std::numbers::pi * static_cast<double>(sinePeriods) /
+                                   static_cast<double>(cycle_)
+                             : 0.0;
+    for (uint64_t i = 0; i < cycle_; ++i) {
+        double value = base;
+        if (sine) value += signal.amplitudeCodes * std::sin(step * static_cast<double>(i));
+        if (noisy) {
+            value += signal.noiseCodes * noise[(i + setting.noiseOffset) & (kNoiseTableSize - 1)];
+        }
+        codes_[i] = CodeOf(value);
+    }
+    for (uint64_t i = cycle_; i < codes_.size(); ++i) codes_[i] = codes_[i % cycle_];
+}
+
+const int16_t *InputStream::Codes(uint64_t first, uint32_t count) {
+    if (!streaming_) return codes_.data() + first % cycle_;
+
+    const InputSignal &signal = setting_.signal;
+    const double base = kAdcMidScale + setting_.zeroError + signal.dcCodes;
+    const double *sine = SineTable();
+    const float *noise = NoiseTable();
+    constexpr int kFractionBits = 20;
+    constexpr double kFractionScale = 1.0 / static_cast<double>(1u << kFractionBits);
+    uint64_t phase = first * phaseStep_;  // wraps modulo one cycle, exactly
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t index = static_cast<uint32_t>(phase >> (64 - kSineTableBits));
+        const double fraction =
+            static_cast<double>((phase >> (64 - kSineTableBits - kFractionBits)) &
+                                ((1u << kFractionBits) - 1)) *
+            kFractionScale;
+        const double value = sine[index] + (sine[index + 1] - sine[index]) * fraction;
+        const uint64_t noiseIndex = (first + i + setting_.noiseOffset) & (kNoiseTableSize - 1);
+        scratch_[i] = CodeOf(base + signal.amplitudeCodes * value +
+                             signal.noiseCodes * noise[noiseIndex]);
+        phase += phaseStep_;
+    }
+    return scratch_.data();
+}
+
+// ---- interleaving -------------------------------------------------------------------------------
+
+namespace {
+
+// One kernel per lane count with restrict-qualified pointers: the compiler vectorises these,
+// while a loop over a run-time lane count is left scalar.
+void InterleaveTwo(int16_t *__restrict dst, const int16_t *__restrict lane0,
+                   const int16_t *__restrict lane1, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        dst[2 * i] = lane0[i];
+        dst[2 * i + 1] = lane1[i];
+    }
+}
+
+void InterleaveFour(int16_t *__restrict dst, const int16_t *__restrict lane0,
+                    const int16_t *__restrict lane1, const int16_t *__restrict lane2,
+                    const int16_t *__restrict lane3, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        dst[4 * i] = lane0[i];
+        dst[4 * i + 1] = lane1[i];
+        dst[4 * i + 2] = lane2[i];
+        dst[4 * i + 3] = lane3[i];
+    }
+}
+
+}  // namespace
+
+void InterleaveLanes(int16_t *dst, const int16_t *const *lanes, uint32_t laneCount,
+                     uint32_t count) {
+    switch (laneCount) {
+    case 1:
+        std::memcpy(dst, lanes[0], static_cast<std::size_t>(count) * sizeof(int16_t));
+        return;
+    case 2:
+        InterleaveTwo(dst, lanes[0], lanes[1], count);
+        return;
+    case 4:
+        InterleaveFour(dst, lanes[0], lanes[1], lanes[2], lanes[3], count);
+        return;
+    default:
+        for (uint32_t i = 0; i < count; ++i) {
+            for (uint32_t lane = 0; lane < laneCount; ++lane) {
+                dst[static_cast<std::size_t>(i) * laneCount + lane] = lanes[lane][i];
+            }
+        }
+        return;
+    }
+}
+
+}  // namespace ostrel::sim
