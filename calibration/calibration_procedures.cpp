@@ -40,6 +40,19 @@ bool ConfigureCalibrationAcquisition() {
     return DAQ_ConfigAcquisition(g_engine.model.MaxRecordLength, kCalibrationRecords) == 0;
 }
 
+// Starts an acquisition of the calibration geometry afresh and reads its first announced frame.
+// The set-up runs again even though the geometry is configured already: it marks the board's
+// record slots empty, so every record of the frame is acquired after this call (never before a
+// setting change), and a board whose record slots are a multiple of its ring records (the
+// calibration geometry on every model but 5) delivers a full pass of records again instead of
+// rewriting each slot with the tag it already holds, which the acquisition does not take as new.
+bool MeasureFreshFrame(LaneBuffers &buffers, double frameWaitSeconds) {
+    if (DAQ_ConfigAcquisition_and_Start(g_engine.model.MaxRecordLength, kCalibrationRecords) != 0) {
+        return false;
+    }
+    return WaitForFrame(buffers, frameWaitSeconds);
+}
+
 // Entries the DC-offset sweep fills: the product of the lane and setting counts, or 0 when a
 // count is not positive or the product would reach past the table.
 int32_t SweepSpan() {
@@ -67,6 +80,8 @@ bool SweepZeroOffsets(LaneBuffers &buffers, double frameWaitSeconds,
             for (int32_t termination = 0; termination < model.TerminationNumber; ++termination) {
                 for (int32_t coupling = 0; coupling < model.CouplingNumber; ++coupling) {
                     for (int32_t lane = 0; lane < lanes; ++lane) {
+                        // No record may straddle the change of setting.
+                        DAQ_StopAcquisition();
                         DAQ_SetGain(lane, gain);
                         DAQ_SetCoupling(lane, coupling);
                         // The lane doubles as the input selection: single-lane boards with an
@@ -75,7 +90,7 @@ bool SweepZeroOffsets(LaneBuffers &buffers, double frameWaitSeconds,
                         DAQ_SetTermination(lane, termination);
                         DAQ_SetAttenuation(lane, attenuation);
                         DelaySeconds(kSettleTime);
-                        if (!WaitForFrame(buffers, frameWaitSeconds)) return false;
+                        if (!MeasureFreshFrame(buffers, frameWaitSeconds)) return false;
                         const std::optional<int32_t> index =
                             OffsetIndex(lane, coupling, termination, gain, attenuation);
                         if (!index) return false;  // cannot happen within the sweep's span
@@ -111,8 +126,7 @@ int32_t CalibrateDcOffset() {
     calibration.CalibrationActive = true;
     UpdateChannelOffset(0);  // every offset in force is now mid-scale: samples are raw - 8192
 
-    const bool complete = DAQ_StartAcquisition() == 0 &&
-                          SweepZeroOffsets(buffers, FrameWaitBoundSeconds(), measured);
+    const bool complete = SweepZeroOffsets(buffers, FrameWaitBoundSeconds(), measured);
     if (complete) {
         std::copy(std::begin(measured), std::end(measured), calibration.OffsetTable);
     }
@@ -147,8 +161,7 @@ int32_t CalibrateVerticalScale() {
     DAQ_SetTrigger(0);
     SaveFrontEndSettings();
     // The offsets in force stay: the span does not depend on them.
-    const bool read =
-        DAQ_StartAcquisition() == 0 && WaitForFrame(buffers, FrameWaitBoundSeconds());
+    const bool read = MeasureFreshFrame(buffers, FrameWaitBoundSeconds());
 
     int32_t span = 0;
     if (read) {
@@ -184,8 +197,7 @@ int32_t SelfCalibrateOnce() {
     const int16_t offsetBefore = singleLaneOffset;
     singleLaneOffset = kMidScaleCode;  // lane 0 of a single-lane board then reads raw - 8192
 
-    const bool read =
-        DAQ_StartAcquisition() == 0 && WaitForFrame(buffers, FrameWaitBoundSeconds());
+    const bool read = MeasureFreshFrame(buffers, FrameWaitBoundSeconds());
     DAQ_StopAcquisition();
     singleLaneOffset =
         read ? SingleLaneOffsetOfSamples(buffers.Lane(0), buffers.SamplesPerLane()) : offsetBefore;

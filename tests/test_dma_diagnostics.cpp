@@ -256,7 +256,7 @@ TEST(ProcessDMAPool, RefusesAbsurdGeometriesAndNullPointers) {
         {"record length 0", 0, 524, false, false},
         {"negative record length", -1000, 524, false, false},
         {"most negative record length", INT32_MIN, 524, false, false},
-        {"record length past the slots", 1021, 524, false, false},
+        {"record length past the slots", 1023, 524, false, false},
         {"record length past the chunk", 40960, 524, false, false},
         {"largest record length", INT32_MAX, 524, false, false},
         {"no records per frame", 1000, 0, false, false},
