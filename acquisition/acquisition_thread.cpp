@@ -107,8 +107,14 @@ int32_t StartAcquisitionThread() {
     run.RecordPoints = acquisition.RecordPoints;
     run.RecordsPerFrame = acquisition.RecordsPerFrame;
 
+    // The counters of the new run, visible as soon as the start returns (the thread resets the
+    // same values when it begins).
+    RingStatus &ring = acquisition.Ring;
+    ring.RecordsReceived.store(0, std::memory_order_relaxed);
+    ring.FrameCounter.store(-1, std::memory_order_relaxed);
+    for (auto &statistic : ring.FrameStatistics) statistic.store(0, std::memory_order_relaxed);
     acquisition.StopRequested.store(false, std::memory_order_relaxed);
-    acquisition.Ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
+    ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
     acquisition.ThreadStopped.store(false, std::memory_order_release);
     if (!g_threadStarter(AcquisitionThreadBody, nullptr)) {
         acquisition.ThreadStopped.store(true, std::memory_order_release);

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
 
@@ -33,7 +37,33 @@ void SplitFourLanes(const int16_t *__restrict source, size_t pointsPerLane,
                     int16_t *__restrict lane3) {
     const int16_t offset0 = offsets[0], offset1 = offsets[1];
     const int16_t offset2 = offsets[2], offset3 = offsets[3];
-    for (size_t i = 0; i < pointsPerLane; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // The compiler's own shuffle network for a four-way split is more than twice this one: a
+    // 4 x 8 transpose in three rounds of unpacks (SSE2 is part of every x86-64 processor).
+    const __m128i subtract0 = _mm_set1_epi16(offset0), subtract1 = _mm_set1_epi16(offset1);
+    const __m128i subtract2 = _mm_set1_epi16(offset2), subtract3 = _mm_set1_epi16(offset3);
+    for (; i + 8 <= pointsPerLane; i += 8) {
+        const __m128i *in = reinterpret_cast<const __m128i *>(source + 4 * i);
+        const __m128i v0 = _mm_loadu_si128(in), v1 = _mm_loadu_si128(in + 1);
+        const __m128i v2 = _mm_loadu_si128(in + 2), v3 = _mm_loadu_si128(in + 3);
+        // a0 a2 b0 b2 c0 c2 d0 d2 | a1 a3 b1 b3 c1 c3 d1 d3 | the same for points 4..7
+        const __m128i t0 = _mm_unpacklo_epi16(v0, v1), t1 = _mm_unpackhi_epi16(v0, v1);
+        const __m128i t2 = _mm_unpacklo_epi16(v2, v3), t3 = _mm_unpackhi_epi16(v2, v3);
+        // a0..a3 b0..b3 | c0..c3 d0..d3 | a4..a7 b4..b7 | c4..c7 d4..d7
+        const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+        const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(lane0 + i),
+                         _mm_sub_epi16(_mm_unpacklo_epi64(u0, u2), subtract0));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(lane1 + i),
+                         _mm_sub_epi16(_mm_unpackhi_epi64(u0, u2), subtract1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(lane2 + i),
+                         _mm_sub_epi16(_mm_unpacklo_epi64(u1, u3), subtract2));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(lane3 + i),
+                         _mm_sub_epi16(_mm_unpackhi_epi64(u1, u3), subtract3));
+    }
+#endif
+    for (; i < pointsPerLane; ++i) {
         lane0[i] = static_cast<int16_t>(source[4 * i] - offset0);
         lane1[i] = static_cast<int16_t>(source[4 * i + 1] - offset1);
         lane2[i] = static_cast<int16_t>(source[4 * i + 2] - offset2);

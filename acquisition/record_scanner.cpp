@@ -16,6 +16,7 @@ void RecordScanner::BeginRun() {
     frameMegabytes_ = static_cast<double>(layout_.RecordPoints) *
                       static_cast<double>(layout_.RecordsPerFrame) * 2.0 / 1e6;
     lastFrameTime_ = clock_();
+    scanStart_ = 0;  // the first descriptor of a run fills chunk 0
 
     std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
     for (int frame = 0; frame < kRingFrames; ++frame) {
@@ -37,27 +38,52 @@ void RecordScanner::BeginRun() {
 }
 
 void RecordScanner::Pass() {
+    // Records are accepted in the order the board wrote them wherever that can be seen: a record
+    // of a newer frame accepted before the last records of the frame before it would be wiped by
+    // them (their acceptance recycles the frame that follows theirs), losing records and leaving
+    // a partial frame. The board fills the slots in order, so the pass begins where it is writing
+    // (scanStart_, the first slot not yet accepted in order) and, whenever it meets a new record
+    // further on, first takes whatever has arrived since in front of it (the board may have
+    // written a stretch of slots behind the scan while this thread was not running).
     const uint32_t slotCount = layout_.DmaSlotCount;
-    const uint32_t ringSlots = layout_.RingSlotCount;
-    // The predecessor of slot 0 is the last slot of chunk 15: the slot the board wrote before it.
-    uint32_t previousSlot = slotCount - 1;
-    for (uint32_t slot = 0; slot < slotCount; previousSlot = slot, ++slot) {
-        const uint32_t tag = LoadRecordTag(layout_.SlotTrailers[slot]);
-        if (tag == layout_.LastSlotTags[slot]) continue;
-        // Accept only a record that follows the one written before it; otherwise the slot is
-        // examined again in the next pass.
-        const uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
-        if ((previousTag + 1u) % ringSlots != tag) continue;
-        if (layout_.RingRecordFilled[tag] != 0) continue;
-        Accept(slot, tag);
+    CatchUp();
+    uint32_t slot = scanStart_;
+    for (uint32_t examined = 0; examined < slotCount; ++examined) {
+        const uint32_t nextSlot = slot + 1 == slotCount ? 0 : slot + 1;
+        if (LoadRecordTag(layout_.SlotTrailers[slot]) != layout_.LastSlotTags[slot]) {
+            CatchUp();
+            // Still ahead of the in-order run: taken out of order (the slots before it did not
+            // follow in order). The run's own head moves only with the run.
+            if (slot != scanStart_) Examine(slot);
+        }
+        slot = nextSlot;
     }
     PublishStatistics();
 }
 
-void RecordScanner::Accept(uint32_t slot, uint32_t tag) {
+void RecordScanner::CatchUp() {
+    const uint32_t slotCount = layout_.DmaSlotCount;
+    for (uint32_t taken = 0; taken < slotCount && Examine(scanStart_); ++taken) {
+        scanStart_ = scanStart_ + 1 == slotCount ? 0 : scanStart_ + 1;
+    }
+}
+
+bool RecordScanner::Examine(uint32_t slot) {
+    const uint32_t tag = LoadRecordTag(layout_.SlotTrailers[slot]);
+    if (tag == layout_.LastSlotTags[slot]) return false;
+    // Accept only a record that follows the one written before it (for slot 0 that is the last
+    // slot of chunk 15); otherwise the slot is examined again in the next pass.
+    const uint32_t previousSlot = slot == 0 ? layout_.DmaSlotCount - 1 : slot - 1;
+    const uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
+    if ((previousTag + 1u) % layout_.RingSlotCount != tag) return false;
+    if (layout_.RingRecordFilled[tag] != 0) return false;
+    return Accept(slot, tag);
+}
+
+bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
     const uint32_t frame = tag / recordsPerFrame;
-    if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return;  // being read out
+    if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return false;  // being read
     const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
     // The samples end where the trailer begins.
     std::memcpy(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints,
@@ -81,6 +107,7 @@ void RecordScanner::Accept(uint32_t slot, uint32_t tag) {
         CompleteFrame(previous);
     }
     if (frameRecordCounts_[next] > 0) RecycleFrame(next);
+    return true;
 }
 
 void RecordScanner::CompleteFrame(uint32_t frame) {

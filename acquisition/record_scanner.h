@@ -32,7 +32,8 @@ public:
     // Start of a run: clears the fill flags, frame counts and counters, and takes the tags now in
     // DMA memory as the last accepted ones, so records already there are never copied.
     void BeginRun();
-    // One pass over every slot, in fill order; then publishes the frame statistics.
+    // One pass over every slot, in fill order from where the board is writing; then publishes the
+    // frame statistics.
     void Pass();
 
     // The run's own bookkeeping (for tests and diagnostics).
@@ -42,7 +43,11 @@ public:
     int32_t LastPartialCount() const { return lastPartialCount_; }
 
 private:
-    void Accept(uint32_t slot, uint32_t tag);
+    // Accepts the records that follow in order from scanStart_ on, advancing it.
+    void CatchUp();
+    // The tag rules for one slot; true when its record was copied into the ring.
+    bool Examine(uint32_t slot);
+    bool Accept(uint32_t slot, uint32_t tag);
     void CompleteFrame(uint32_t frame);
     void RecycleFrame(uint32_t frame);
     void PublishStatistics();
@@ -61,6 +66,7 @@ private:
     int32_t lastPartialCount_ = 0;
     int64_t lastFrameTime_ = 0;
     double frameMegabytes_ = 0.0;
+    uint32_t scanStart_ = 0;  // first slot not yet accepted in order
 };
 
 }  // namespace ostrel

@@ -14,6 +14,7 @@ int main(void) {
     }
     if (DAQ_OpenDevice(0) == 0) {
         demo_frontend();
+        demo_acquisition();
     }
     DAQ_CloseDevice();
     return 0;

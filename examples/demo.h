@@ -10,4 +10,8 @@ int demo_discovery(void);
    of every lane and the card-data file their zero offsets come from. */
 void demo_frontend(void);
 
+/* For the opened board: a known signal on every lane, a few hundred frames, the acquisition
+   counters, each lane's minimum, maximum and mean, and one frame of every lane in frame.svg. */
+void demo_acquisition(void);
+
 #endif /* OSTREL_DEMO_H */

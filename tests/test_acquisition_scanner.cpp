@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "acquisition_fake_dma.h"
 
@@ -229,6 +231,47 @@ TEST_F(ScannerTest, LatestFrameMovesBackForRecordsFoundOutOfOrder) {
     dma->WriteRecord(5, 529, 2);
     scanner->Pass();
     EXPECT_EQ(status.LatestFrameStart.load(), 0u) << "a record of frame 1 names frame 0 again";
+}
+
+TEST_F(ScannerTest, NewRecordsAcrossTheLastSlotAreTakenInTheBoardsOrder) {
+    // 320 records per frame: frame 2 begins at tag 640, in slot 0 of the second lap.
+    Build(FakeGeometry{1000, 2, 40960, 40, 320});
+    scanner->BeginRun();
+    ProduceInPasses(630);
+    dma->Produce(15);  // tags 630..639 in slots 630..639, then 640..644 in slots 0..4
+    scanner->Pass();
+    EXPECT_EQ(RecordsReceived(), 645);
+    EXPECT_EQ(scanner->FrameRecordCount(1), 320);
+    EXPECT_EQ(scanner->FrameRecordCount(2), 5) << "the newer records were not wiped";
+    EXPECT_EQ(status.LatestFrameStart.load(), 320u);
+    ProduceInPasses(3000);
+    EXPECT_EQ(Statistic(4), 0);
+    EXPECT_EQ(RecordsReceived(), 3645);
+}
+
+TEST_F(ScannerTest, ABoardWritingDuringThePassesLosesNothing) {
+    // The board writes on its own thread, never more than half the slots ahead of what has been
+    // taken; the passes meet records written behind and ahead of the scan at any moment.
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    constexpr uint32_t kRecords = 200000;
+    std::atomic<bool> done{false};
+    std::thread board([&] {
+        uint32_t written = 0;
+        while (written < kRecords) {
+            const uint32_t taken = static_cast<uint32_t>(status.RecordsReceived.load());
+            if (written - taken < 320) {
+                dma->Produce(1);
+                ++written;
+            }
+        }
+        done.store(true);
+    });
+    while (!done.load()) scanner->Pass();
+    board.join();
+    scanner->Pass();  // the last records
+    EXPECT_EQ(RecordsReceived(), static_cast<int32_t>(kRecords));
+    EXPECT_EQ(Statistic(4), 0) << "partial frames";
 }
 
 TEST_F(ScannerTest, RecordOfTheFrameBeingReadWaitsForTheNextPass) {

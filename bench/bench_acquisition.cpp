@@ -1,0 +1,144 @@
+// The acquisition thread's sustained rate on the simulated board, beside a same-run memcpy of the
+// same records, and the realtime check: zero partial frames at each model's fastest rate.
+//
+//   BM_AcquisitionMaxRate/model:7   one lane, record length 1024, board as fast as it can go
+//   BM_AcquisitionMaxRate/model:8   four lanes, record length 1024
+//   BM_RecordCopyMemcpy/...         the same record copies with memcpy alone, one thread
+//   BM_RealtimePartialFrames/...    10 s at the fastest sampling rate in SIM_DMA_REALTIME;
+//                                   counters report frames, records and partial frames
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "OstrelBoardSim.h"
+#include "OstrelDAQEngine.h"
+#include "engine/engine_state.h"
+
+namespace {
+
+constexpr uint32_t kRecordLength = 1024;
+constexpr uint32_t kRecordNumber = 16;
+
+uint32_t DeviceIdOf(int model) {
+    static const uint32_t ids[] = {0xA001, 0xA002, 0xA004, 0xA005, 0xA006, 0xA007};
+    return ids[model - 5];
+}
+
+bool OpenAndConfigure(int model, int pacing) {
+    SIM_Reset();
+    const uint32_t id = DeviceIdOf(model);
+    if (SIM_SetBoards(&id, 1) != 0 || DAQ_OpenDevice(0) != 0) return false;
+    SIM_SetDmaPacing(pacing);
+    DAQ_SetSamplingRate(0);  // code 0: the fastest rate of every model's table
+    for (int input = 0; input < 4; ++input) SIM_SetInputSignal(0, input, 0.0, 3000.0, 1.0e6, 2.0);
+    return DAQ_ConfigAcquisition(kRecordLength, kRecordNumber) == 0;
+}
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+void BM_AcquisitionMaxRate(benchmark::State &state) {
+    const int model = static_cast<int>(state.range(0));
+    if (!OpenAndConfigure(model, SIM_DMA_MAXRATE) || DAQ_StartAcquisition() != 0) {
+        state.SkipWithError("no acquisition on the simulated board");
+        DAQ_CloseDevice();
+        return;
+    }
+    const double recordBytes = 2.0 * ostrel::g_engine.acquisition.RecordPoints;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // past the start-up
+    double bytes = 0.0;
+    for (auto _ : state) {
+        int32_t before = 0, after = 0, frames = 0;
+        float rate = 0.0f;
+        DAQ_CheckDMA(&before, &frames, &rate);
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        DAQ_CheckDMA(&after, &frames, &rate);
+        state.SetIterationTime(Seconds(std::chrono::steady_clock::now() - start));
+        bytes += static_cast<double>(after - before) * recordBytes;
+    }
+    DAQ_StopAcquisition();
+    int32_t statistics[9] = {};
+    DAQ_GetDebugValue(statistics);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    state.counters["partial_frames"] = statistics[4];
+    DAQ_CloseDevice();
+}
+BENCHMARK(BM_AcquisitionMaxRate)
+    ->Arg(7)
+    ->Arg(8)
+    ->ArgName("model")
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+// The thread's copy without the thread: records of the same size from a DMA-pool-sized source
+// into a ring-sized destination, one memcpy per record, on one thread.
+void BM_RecordCopyMemcpy(benchmark::State &state) {
+    const int model = static_cast<int>(state.range(0));
+    const size_t lanes = model == 8 ? 4 : 1;
+    const size_t recordBytes = kRecordLength * lanes * 2;
+    const size_t poolBytes = 16 * 0x22000 * 2;
+    const size_t ringBytes = recordBytes * (0x80000 / lanes / kRecordLength) * 4;
+    std::vector<uint8_t> pool(poolBytes, 1), ring(ringBytes, 2);
+    const size_t poolRecords = poolBytes / recordBytes, ringRecords = ringBytes / recordBytes;
+    size_t source = 0, target = 0;
+    for (auto _ : state) {
+        for (size_t record = 0; record < 1024; ++record) {
+            std::memcpy(ring.data() + target * recordBytes, pool.data() + source * recordBytes,
+                        recordBytes);
+            source = (source + 1) % poolRecords;
+            target = (target + 1) % ringRecords;
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1024 *
+                            static_cast<int64_t>(recordBytes));
+}
+BENCHMARK(BM_RecordCopyMemcpy)->Arg(7)->Arg(8)->ArgName("model");
+
+// Not a speed: over 10 s at each model's fastest rate, with the board acquiring on its own clock,
+// the thread must keep a descriptor queued at all times, or records are lost and frames partial.
+void BM_RealtimePartialFrames(benchmark::State &state) {
+    const int model = static_cast<int>(state.range(0));
+    const auto seconds = std::chrono::seconds(state.range(1));
+    for (auto _ : state) {
+        if (!OpenAndConfigure(model, SIM_DMA_REALTIME) || DAQ_StartAcquisition() != 0) {
+            state.SkipWithError("no acquisition on the simulated board");
+            DAQ_CloseDevice();
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(seconds);
+        DAQ_StopAcquisition();
+        state.SetIterationTime(Seconds(std::chrono::steady_clock::now() - start));
+        int32_t records = 0, frames = 0, statistics[9] = {};
+        float rate = 0.0f;
+        DAQ_CheckDMA(&records, &frames, &rate);
+        DAQ_GetDebugValue(statistics);
+        uint32_t divider = 0;
+        float megasamples = 0.0f;
+        DAQ_GetSamplingRate(&divider, &megasamples);
+        state.counters["MSps"] = megasamples;
+        state.counters["frames"] = frames + 1;
+        state.counters["records"] = records;
+        state.counters["partial_frames"] = statistics[4];
+        state.counters["MBps"] = rate;
+        DAQ_CloseDevice();
+    }
+}
+BENCHMARK(BM_RealtimePartialFrames)
+    ->ArgsProduct({{5, 6, 7, 8, 9, 10}, {10}})
+    ->ArgNames({"model", "seconds"})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
