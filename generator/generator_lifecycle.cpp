@@ -1,9 +1,90 @@
-// Placeholder until the generator is built.
+// Generator start-up at open and release at close.
 #include "generator/generator_lifecycle.h"
+
+#include <new>
+
+#include "OstrelDAQEngine.h"
+#include "engine/engine_state.h"
+#include "generator/generator_channels.h"
 
 namespace ostrel {
 
-void AwgStartUp() {}
-void AwgRelease() {}
+namespace {
+
+// The board's phase steps right after open: channel 0 at 1536 and channel 1 at 1792 points per
+// clock (56.25 MHz and 65.625 MHz with a 300 MHz clock and 8192 points).
+constexpr uint32_t kDefaultStepInt0 = 0x600;
+constexpr uint32_t kDefaultStepInt1 = 0x700;
+
+// Zeroed heap array; null when the heap refuses.
+template <typename Element>
+std::unique_ptr<Element[]> ZeroedArray(size_t count) {
+    return std::unique_ptr<Element[]>(new (std::nothrow) Element[count]());
+}
+
+bool AllocateChannelState(GeneratorState &generator, int32_t tableLength) {
+    generator.AwgWaveformType = ZeroedArray<int32_t>(kAwgChannelSlots);
+    generator.AwgAmplitude = ZeroedArray<float>(kAwgChannelSlots);
+    generator.AwgOffset = ZeroedArray<float>(kAwgChannelSlots);
+    generator.AwgPhase = ZeroedArray<float>(kAwgChannelSlots);
+    generator.AwgDutyCycle = ZeroedArray<float>(kAwgChannelSlots);
+    generator.AwgFrequency = ZeroedArray<double>(kAwgChannelSlots);
+    generator.AwgMemoryAddress = ZeroedArray<uint64_t>(kAwgChannelSlots);
+    generator.WaveformTable =
+        ZeroedArray<uint16_t>(static_cast<size_t>(kAwgTableChannels) * tableLength);
+    generator.TableLength = tableLength;
+    return generator.AwgWaveformType && generator.AwgAmplitude && generator.AwgOffset &&
+           generator.AwgPhase && generator.AwgDutyCycle && generator.AwgFrequency &&
+           generator.AwgMemoryAddress && generator.WaveformTable;
+}
+
+}  // namespace
+
+void AwgStartUp() {
+    GeneratorState &generator = g_engine.generator;
+    const BoardModelState &model = g_engine.model;
+    generator.AwgMidCode = (model.AwgMaxCode - 1) / 2;
+
+    // A second open without a close replaces the arrays of the first; unique_ptr frees those.
+    const int32_t tableLength = model.AwgTableLength > 0 ? model.AwgTableLength : 0;
+    if (!AllocateChannelState(generator, tableLength)) {
+        AwgRelease();  // no half-made state: the exports then refuse instead of touching it
+        return;
+    }
+    generator.AwgMemoryAddress[0] = model.WaveformMemory[0];
+    generator.AwgMemoryAddress[1] = model.WaveformMemory[1];
+
+    // Every channel starts as a sine with amplitude, offset, phase, duty cycle and frequency 0
+    // (the arrays are zeroed), so every point written is the mid code.
+    for (int32_t channel = 0; channel < model.AwgChannelCount && channel < kAwgChannelSlots;
+         ++channel) {
+        AWG_SetWaveformType(channel, 0);
+    }
+
+    // The phase-step indices are model parameters that a board without a generator keeps from an
+    // earlier generator board (or 0); on such a board those indices are other registers (-2030 is
+    // the attenuation of model 10), so the default steps go only to a board with a generator.
+    if (model.AwgChannelCount > 0) {
+        WriteMemory32(model.RegAwgStepInt0, kDefaultStepInt0);
+        WriteMemory32(model.RegAwgStepFrac0, 0);
+        WriteMemory32(model.RegAwgStepInt1, kDefaultStepInt1);
+        WriteMemory32(model.RegAwgStepFrac1, 0);
+    }
+    SyncAllChannels();
+}
+
+void AwgRelease() {
+    // Resetting the owners frees each array once; a second release finds nothing to free.
+    GeneratorState &generator = g_engine.generator;
+    generator.AwgWaveformType.reset();
+    generator.AwgAmplitude.reset();
+    generator.AwgOffset.reset();
+    generator.AwgPhase.reset();
+    generator.AwgDutyCycle.reset();
+    generator.AwgFrequency.reset();
+    generator.AwgMemoryAddress.reset();
+    generator.WaveformTable.reset();
+    generator.TableLength = 0;
+}
 
 }  // namespace ostrel
