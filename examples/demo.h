@@ -14,4 +14,11 @@ void demo_frontend(void);
    counters, each lane's minimum, maximum and mean, and one frame of every lane in frame.svg. */
 void demo_acquisition(void);
 
+/* For the opened board: the DC-offset calibration (its duration and the offsets it wrote), then
+   each lane's peak-to-peak, mean and RMS in volts at the calibrated offsets. */
+void demo_calibration(void);
+
+/* For the opened board: one DMA bandwidth test and its rate. */
+void demo_diagnostics(void);
+
 #endif /* OSTREL_DEMO_H */
