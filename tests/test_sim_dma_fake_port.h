@@ -94,9 +94,15 @@ public:
 
     uint64_t BusAddress() const { return busAddress_; }
     uint8_t *Bytes() { return storage_.data(); }
+    // As the engine reads a tag: an acquire load, which may race with the board's store.
     uint32_t Tag(uint64_t offset) const {
+        auto *word = const_cast<uint8_t *>(storage_.data() + offset);
+        if (offset % 4 == 0) {
+            return std::atomic_ref<uint32_t>(*reinterpret_cast<uint32_t *>(word))
+                .load(std::memory_order_acquire);
+        }
         uint32_t tag = 0;
-        std::memcpy(&tag, storage_.data() + offset, sizeof(tag));
+        std::memcpy(&tag, word, sizeof(tag));
         return tag;
     }
     int16_t Sample(uint64_t offset) const {

@@ -67,9 +67,12 @@ enum SimDmaPacing {
 
 /* ---- bus, boards, faults, log ------------------------------------------------------------------ */
 /* Power-on state: default boards, no faults, log off and empty, counters 0, pacing REALTIME,
-   signals and zero errors at their defaults. Only while the engine has nothing open. */
+   signals and zero errors at their defaults. Only while the engine has nothing open: device
+   handles, DMA buffers and control-device handles still open are dropped (later calls with them
+   are refused as unknown). */
 SIM_API void SIM_Reset(void);
-/* 0..64 boards in scan order; -1 otherwise. Board b sits at bus b + 1, slot 0, function 0. */
+/* 0..64 boards in scan order; -1 otherwise, and while a device handle or a DMA buffer is open.
+   Board b sits at bus b + 1, slot 0, function 0. The new boards are at power-on. */
 SIM_API int SIM_SetBoards(const uint32_t *deviceIds, int count);
 /* Configuration word at offset 8 (default 0x11800009). */
 SIM_API int SIM_SetConfigWord(int board, uint32_t word);
@@ -80,7 +83,8 @@ SIM_API uint32_t SIM_PeekRegister(int board, int32_t registerIndex);
 SIM_API int SIM_PokeRegister(int board, int32_t registerIndex, uint32_t value);
 /* A BAR 0 or BAR 2 value of width 1, 2 or 4 bytes, as the board holds it (0 when out of range). */
 SIM_API uint32_t SIM_PeekBar(int board, int bar, uint64_t offset, int width);
-/* Log every BAR and configuration access of the engine. */
+/* Log every BAR and configuration access of the engine (SIM_* accesses are not logged). The log
+   keeps the first 1048576 entries; later accesses are not recorded until it is cleared. */
 SIM_API void SIM_SetAccessLog(int enabled);
 /* Copies up to max oldest entries; returns the count copied. */
 SIM_API int SIM_GetAccessLog(SimAccess *entries, int max);

@@ -7,6 +7,8 @@
 
 namespace ostrel::sim {
 
+static_assert(InputStream::kBlock <= kNoiseTablePadding, "a block reads the noise table in a row");
+
 // ---- zero errors --------------------------------------------------------------------------------
 
 int ZeroErrorTable::DefaultCodes(int input, int coupling, int termination, int gain,
@@ -114,6 +116,11 @@ void InputStream::Configure(const Setting &setting) {
         codes_.clear();
         codes_.shrink_to_fit();
         scratch_.resize(kSegmentSamples);
+        const double step = 2.0 * std::numbers::pi * cyclesPerSample;
+        for (uint32_t i = 0; i < kBlock; ++i) {
+            rotationCos_[i] = static_cast<float>(std::cos(step * i));
+            rotationSin_[i] = static_cast<float>(std::sin(step * i));
+        }
         return;
     }
     scratch_.clear();
@@ -137,35 +144,74 @@ const int16_t *InputStream::Codes(uint64_t first, uint32_t count) {
 
     const InputSignal &signal = setting_.signal;
     const double base = kAdcMidScale + setting_.zeroError + signal.dcCodes;
+    const double amplitude = signal.amplitudeCodes;
+    const double noiseCodes = signal.noiseCodes;
+    const double top = static_cast<double>(setting_.adcMaxCode);
     const double *sine = SineTable();
     const float *noise = NoiseTable();
     constexpr int kFractionBits = 20;
     constexpr double kFractionScale = 1.0 / static_cast<double>(1u << kFractionBits);
-    uint64_t phase = first * phaseStep_;  // wraps modulo one cycle, exactly
-    for (uint32_t i = 0; i < count; ++i) {
+    constexpr uint64_t kQuarterCycle = uint64_t{1} << 62;
+    // Sine of a 64-bit phase (in cycles x 2^64), interpolated in the table.
+    auto sineOf = [&](uint64_t phase) {
         const uint32_t index = static_cast<uint32_t>(phase >> (64 - kSineTableBits));
         const double fraction =
             static_cast<double>((phase >> (64 - kSineTableBits - kFractionBits)) &
                                 ((1u << kFractionBits) - 1)) *
             kFractionScale;
-        const double value = sine[index] + (sine[index + 1] - sine[index]) * fraction;
-        const uint64_t noiseIndex = (first + i + setting_.noiseOffset) & (kNoiseTableSize - 1);
-        scratch_[i] = CodeOf(base + signal.amplitudeCodes * value +
-                             signal.noiseCodes * noise[noiseIndex]);
-        phase += phaseStep_;
+        return sine[index] + (sine[index + 1] - sine[index]) * fraction;
+    };
+    int16_t *out = scratch_.data();
+    const float baseValue = static_cast<float>(base);
+    const float noiseScale = static_cast<float>(noiseCodes);
+    const float topValue = static_cast<float>(top);
+    for (uint32_t done = 0; done < count;) {
+        const uint64_t sample = first + done;
+        const uint64_t phase = sample * phaseStep_;  // wraps modulo one cycle, exactly
+        const float startSin = static_cast<float>(amplitude * sineOf(phase));
+        const float startCos = static_cast<float>(amplitude * sineOf(phase + kQuarterCycle));
+        // The noise table continues past its end by a block, so the block reads it in a row.
+        const float *blockNoise = noise + ((sample + setting_.noiseOffset) & (kNoiseTableSize - 1));
+        // Always a whole block (a fixed trip count the compiler vectorises); the tail of the
+        // last one is not copied out.
+        int16_t codes[kBlock];
+        for (uint32_t i = 0; i < kBlock; ++i) {
+            float value = baseValue + startSin * rotationCos_[i] + startCos * rotationSin_[i] +
+                          noiseScale * blockNoise[i];
+            value = value > 0.0f ? value : 0.0f;
+            value = value < topValue ? value : topValue;
+            codes[i] = static_cast<int16_t>(static_cast<int32_t>(value + 0.5f));
+        }
+        const uint32_t block = std::min(kBlock, count - done);
+        std::memcpy(out + done, codes, block * sizeof(int16_t));
+        done += block;
     }
-    return scratch_.data();
+    return out;
 }
 
 // ---- interleaving -------------------------------------------------------------------------------
 
 namespace {
 
-// One kernel per lane count with restrict-qualified pointers: the compiler vectorises these,
-// while a loop over a run-time lane count is left scalar.
+// One kernel per lane count with restrict-qualified pointers, size_t indices (a 32-bit index
+// times the lane count may wrap, which hides that the stores are consecutive) and blocks of a
+// fixed count: the compiler vectorises these even at -O2, while a loop over a run-time lane
+// count is left scalar.
+constexpr std::size_t kInterleaveBlock = 64;
+
 void InterleaveTwo(int16_t *__restrict dst, const int16_t *__restrict lane0,
-                   const int16_t *__restrict lane1, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+                   const int16_t *__restrict lane1, std::size_t count) {
+    std::size_t i = 0;
+    for (; i + kInterleaveBlock <= count; i += kInterleaveBlock) {
+        int16_t *__restrict out = dst + 2 * i;
+        const int16_t *__restrict in0 = lane0 + i;
+        const int16_t *__restrict in1 = lane1 + i;
+        for (std::size_t j = 0; j < kInterleaveBlock; ++j) {
+            out[2 * j] = in0[j];
+            out[2 * j + 1] = in1[j];
+        }
+    }
+    for (; i < count; ++i) {
         dst[2 * i] = lane0[i];
         dst[2 * i + 1] = lane1[i];
     }
@@ -173,8 +219,22 @@ void InterleaveTwo(int16_t *__restrict dst, const int16_t *__restrict lane0,
 
 void InterleaveFour(int16_t *__restrict dst, const int16_t *__restrict lane0,
                     const int16_t *__restrict lane1, const int16_t *__restrict lane2,
-                    const int16_t *__restrict lane3, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
+                    const int16_t *__restrict lane3, std::size_t count) {
+    std::size_t i = 0;
+    for (; i + kInterleaveBlock <= count; i += kInterleaveBlock) {
+        int16_t *__restrict out = dst + 4 * i;
+        const int16_t *__restrict in0 = lane0 + i;
+        const int16_t *__restrict in1 = lane1 + i;
+        const int16_t *__restrict in2 = lane2 + i;
+        const int16_t *__restrict in3 = lane3 + i;
+        for (std::size_t j = 0; j < kInterleaveBlock; ++j) {
+            out[4 * j] = in0[j];
+            out[4 * j + 1] = in1[j];
+            out[4 * j + 2] = in2[j];
+            out[4 * j + 3] = in3[j];
+        }
+    }
+    for (; i < count; ++i) {
         dst[4 * i] = lane0[i];
         dst[4 * i + 1] = lane1[i];
         dst[4 * i + 2] = lane2[i];

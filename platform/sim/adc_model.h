@@ -57,8 +57,10 @@ private:
 // cycle (plus a copy of its start, so that any segment is contiguous) and hands out pointers into
 // it. A sine is made exactly periodic by giving the cycle a whole number of sine periods near
 // kTargetCycle samples; the frequency played is then k x rate / cycle, within 2e-6 relative of the
-// one asked for. A sine whose period exceeds kMaxCycle samples is computed segment by segment from
-// a 64-bit phase accumulator, an interpolated sine table and the noise table instead.
+// one asked for. A sine whose period exceeds kMaxCycle samples is computed segment by segment
+// instead: an exact 64-bit phase, sine and cosine from an interpolated table at the start of each
+// block of kBlock samples, and within the block a rotation by precomputed sines and cosines of the
+// per-sample step (no table look-up per sample, so the loop vectorises).
 class InputStream {
 public:
     struct Setting {
@@ -71,6 +73,7 @@ public:
     };
 
     static constexpr uint32_t kSegmentSamples = 32768;
+    static constexpr uint32_t kBlock = 64;
     static constexpr uint64_t kTargetCycle = 1u << 18;
     static constexpr uint64_t kMaxCycle = 1u << 20;
 
@@ -93,6 +96,8 @@ private:
     bool streaming_ = false;
     uint64_t cycle_ = 1;
     uint64_t phaseStep_ = 0;  // streaming: sine cycles per sample x 2^64
+    std::array<float, kBlock> rotationCos_{};  // streaming: cos and sin of i steps
+    std::array<float, kBlock> rotationSin_{};
     double playedFrequencyHz_ = 0.0;
     std::vector<int16_t> codes_;    // cycle_ + kSegmentSamples codes
     std::vector<int16_t> scratch_;  // streaming output

@@ -40,7 +40,7 @@ bool Overlaps(uint64_t offset, int width, uint64_t first, uint64_t bytes) {
 
 // The tag goes last, with release semantics, so that a reader that sees it with an acquire load
 // also sees the record's samples. A tag that is not 4-byte aligned (odd record lengths on model
-// 5) is stored as two halves, upper first.
+// 5) is stored in parts, upper first, the lowest part last with release semantics.
 void StoreTag(uint8_t *trailer, uint32_t tag) {
     const auto address = reinterpret_cast<std::uintptr_t>(trailer);
     if (address % alignof(uint32_t) == 0) {
@@ -52,8 +52,11 @@ void StoreTag(uint8_t *trailer, uint32_t tag) {
         std::atomic_ref<uint16_t>(*reinterpret_cast<uint16_t *>(trailer))
             .store(static_cast<uint16_t>(tag & 0xFFFFu), std::memory_order_release);
     } else {
-        std::atomic_thread_fence(std::memory_order_release);
-        std::memcpy(trailer, &tag, sizeof(tag));
+        for (int byte = 3; byte >= 0; --byte) {
+            std::atomic_ref<uint8_t>(trailer[byte])
+                .store(static_cast<uint8_t>(tag >> (8 * byte)),
+                       byte == 0 ? std::memory_order_release : std::memory_order_relaxed);
+        }
     }
 }
 
@@ -125,12 +128,12 @@ void BoardDma::Impl::WriteBar2(uint64_t offset, int width, uint32_t value) {
 
 void BoardDma::Impl::BufferUnlocking() {
     {
-        // Waits for a write in progress; later ones see the new generation and write nothing.
+        // The production lock waits for a write in progress. Bumping the generation together
+        // with dropping the queue means every batch is either planned before (and finds the
+        // generation changed when it comes to write) or finds nothing to plan.
         std::lock_guard<std::mutex> production(productionMutex_);
-        bufferGeneration_.fetch_add(1, std::memory_order_acq_rel);
-    }
-    {
         std::lock_guard<std::mutex> lock(registerMutex_);
+        ++bufferGeneration_;
         dispatcher_.DropQueue();
         stopThread_ = true;
     }
@@ -344,6 +347,7 @@ bool BoardDma::Impl::PlanBatchLocked(uint64_t readyRecords, Batch &batch) {
     EnsureProgressLocked();
     const RecordGeometry &geometry = progress_.geometry;
     batch.serial = progress_.serial;
+    batch.generation = bufferGeneration_;
     batch.hostAddress = dispatcher_.Active().hostAddress;
     batch.geometry = geometry;
     batch.sampleRateHz = ClockRateLocked();
@@ -462,9 +466,11 @@ void BoardDma::Impl::PrepareLanes(const Batch &batch) {
                 setting.codes[point] =
                     static_cast<int16_t>(std::clamp(memory[point] + zeroError, 0, adcMax));
             }
-            setting.advance = LoopbackAdvance(
-                port_.ControlRegister(model_->stepIntegerRegister[lane]),
-                port_.ControlRegister(model_->stepFractionRegister[lane]), batch.sampleRateHz);
+            setting.step =
+                (static_cast<uint64_t>(port_.ControlRegister(model_->stepIntegerRegister[lane]))
+                 << 32) |
+                port_.ControlRegister(model_->stepFractionRegister[lane]);
+            LoopbackStream::SetClockRatio(setting, kGeneratorClockHz, batch.sampleRateHz);
             setting.originSample = batch.phaseOrigin[lane];
             setting.held = ((outputMask >> lane) & 1u) != 0;
             setting.heldCode =
@@ -521,10 +527,9 @@ void BoardDma::Impl::Produce(const Batch &batch) {
     if (batch.records.empty()) return;
     // The buffer is looked up before the production lock: the bus side may hold its own lock
     // around BufferUnlocking, which takes the production lock.
-    const uint64_t generation = bufferGeneration_.load(std::memory_order_acquire);
     DmaBufferView view = port_.LockedBuffer();
     std::lock_guard<std::mutex> lock(productionMutex_);
-    if (generation != bufferGeneration_.load(std::memory_order_acquire)) view = DmaBufferView{};
+    if (batch.generation != bufferGeneration_) view = DmaBufferView{};
     PrepareLanes(batch);
     const RecordGeometry &geometry = batch.geometry;
     uint64_t written = 0;

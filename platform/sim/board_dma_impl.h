@@ -11,8 +11,8 @@
 //                    generator phase origins, the thread flags. Held briefly, never while
 //                    records are written.
 //   productionMutex_ the ADC streams and the writes into the locked buffer. BufferUnlocking takes
-//                    it, so once it returns no write is in progress and none will start into that
-//                    buffer.
+//                    it, so once it returns no write is in progress and none planned before it
+//                    will start.
 //   settingsMutex_   the SIM_* scenario settings.
 // Order: productionMutex_ before registerMutex_; settingsMutex_ innermost. Of the BoardPort only
 // ControlRegister, Bar0Word16, FrontEnd and ModelType are called with a lock held (the bus side
@@ -100,6 +100,7 @@ private:
     };
     struct Batch {
         uint64_t serial = 0;
+        uint64_t generation = 0;  // of the locked buffer when planned
         uint64_t hostAddress = 0;
         RecordGeometry geometry;
         double sampleRateHz = 0.0;
@@ -167,7 +168,8 @@ private:
     std::thread thread_;
 
     std::mutex productionMutex_;
-    std::atomic<uint64_t> bufferGeneration_{0};
+    // Changes when the locked buffer goes away; written with both locks held, read with either.
+    uint64_t bufferGeneration_ = 0;
     std::array<InputStream, kInputCount> inputs_;
     std::array<LoopbackStream, kGeneratorChannels> loopbacks_;
     std::array<std::array<uint16_t, kWaveformPoints>, kGeneratorChannels> waveforms_{};

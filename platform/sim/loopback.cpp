@@ -2,32 +2,52 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace ostrel::sim {
 
-uint64_t LoopbackAdvance(uint32_t stepInteger, uint32_t stepFraction, double sampleRateHz) {
-    if (!(sampleRateHz > 0.0)) return 0;
-    constexpr uint64_t kWrap = static_cast<uint64_t>(kWaveformPoints) << 32;
-    // Only the step modulo one pass through the memory matters.
-    const uint64_t step = ((static_cast<uint64_t>(stepInteger) << 32) | stepFraction) % kWrap;
-    const double perSample = static_cast<double>(step) * (kGeneratorClockHz / sampleRateHz);
-    return static_cast<uint64_t>(std::fmod(perSample, static_cast<double>(kWrap)));
+void LoopbackStream::SetClockRatio(Setting &setting, double generatorHz, double sampleRateHz) {
+    // Both clocks are whole numbers of hertz; the ratio is kept as an exact fraction.
+    const uint64_t generator = generatorHz > 0.0 ? static_cast<uint64_t>(std::llround(generatorHz)) : 0;
+    const uint64_t sample = sampleRateHz >= 1.0 ? static_cast<uint64_t>(std::llround(sampleRateHz)) : 1;
+    const uint64_t divisor = std::gcd(generator, sample);
+    const uint64_t numerator = divisor == 0 ? 0 : generator / divisor;
+    const uint64_t denominator = divisor == 0 ? 1 : sample / divisor;
+    setting.edgesPerSample = numerator / denominator;
+    setting.edgesNumerator = numerator % denominator;
+    setting.edgesDenominator = denominator;
 }
 
 const int16_t *LoopbackStream::Codes(uint64_t first, uint32_t count) {
     count = std::min(count, kSegmentSamples);
-    if (setting_.held) {
-        std::fill_n(scratch_.begin(), count, setting_.heldCode);
-        return scratch_.data();
-    }
-    constexpr uint64_t kPointMask = kWaveformPoints - 1;
-    uint64_t position = (first - setting_.originSample) * setting_.advance;
-    const uint64_t advance = setting_.advance;
-    const int16_t *codes = setting_.codes.data();
     int16_t *out = scratch_.data();
-    for (uint32_t i = 0; i < count; ++i) {
-        out[i] = codes[(position >> 32) & kPointMask];
-        position += advance;
+    const Setting &s = setting_;
+    uint32_t done = 0;
+    // Samples taken before the phase restarted saw the held output.
+    if (s.held || first < s.originSample) {
+        const uint64_t heldCount = s.held ? count : std::min<uint64_t>(count, s.originSample - first);
+        std::fill_n(out, heldCount, s.heldCode);
+        done = static_cast<uint32_t>(heldCount);
+        if (done == count) return out;
+    }
+    // Edges since the restart up to the first sample: d x (whole + n / q) without overflow.
+    const uint64_t since = first + done - s.originSample;
+    const uint64_t q = s.edgesDenominator;
+    const uint64_t partial = (since % q) * s.edgesNumerator;
+    const uint64_t edges = since * s.edgesPerSample + (since / q) * s.edgesNumerator + partial / q;
+    uint64_t remainder = partial % q;
+    // Positions wrap modulo 2^64, a multiple of the memory size (2^45 in 32.32 points).
+    uint64_t position = edges * s.step;
+    const uint64_t wholeAdvance = s.edgesPerSample * s.step;
+    constexpr uint64_t kPointMask = kWaveformPoints - 1;
+    for (uint32_t i = done; i < count; ++i) {
+        out[i] = s.codes[(position >> 32) & kPointMask];
+        position += wholeAdvance;
+        remainder += s.edgesNumerator;
+        if (remainder >= q) {
+            remainder -= q;
+            position += s.step;
+        }
     }
     return out;
 }

@@ -1,7 +1,8 @@
 // The generator looped back into the ADC (models 6 and 9): generator channel c drives ADC lane c.
-// The channel steps through its waveform memory by its 32.32 phase step at the generator clock;
-// the lane samples it at the ADC rate, so per ADC sample the position advances by
-// step x generator clock / sampling rate.
+// The channel steps through its waveform memory by its 32.32 phase step on every edge of the
+// generator clock; the lane samples the output at the ADC rate, so ADC sample d after the
+// channel's phase restart sees the point at position step x floor(d x generator clock / rate),
+// counted exactly in integers. Before the restart the output was held.
 #pragma once
 
 #include <array>
@@ -12,10 +13,6 @@
 
 namespace ostrel::sim {
 
-// Phase advance per ADC sample in 32.32 waveform points. Positions are taken modulo the memory
-// size (2^45 in these units), which 2^64 arithmetic keeps exact.
-uint64_t LoopbackAdvance(uint32_t stepInteger, uint32_t stepFraction, double sampleRateHz);
-
 class LoopbackStream {
 public:
     static constexpr uint32_t kSegmentSamples = 32768;
@@ -23,11 +20,17 @@ public:
     struct Setting {
         // Waveform point + the lane's zero error, limited to the ADC range.
         std::array<int16_t, kWaveformPoints> codes{};
-        uint64_t advance = 0;       // see LoopbackAdvance
-        uint64_t originSample = 0;  // ADC sample at which the channel's phase restarted
-        bool held = false;          // output held off: the lane sees heldCode
+        uint64_t step = 0;              // 32.32 waveform points per generator clock edge
+        uint64_t edgesPerSample = 0;    // generator clock edges per ADC sample, as a fraction:
+        uint64_t edgesNumerator = 0;    //   edgesPerSample + edgesNumerator / edgesDenominator
+        uint64_t edgesDenominator = 1;
+        uint64_t originSample = 0;      // ADC sample at which the channel's phase restarted
+        bool held = false;              // output held off: the lane sees heldCode
         int16_t heldCode = 0;
     };
+
+    // Generator clock edges per ADC sample as a whole part and a reduced fraction.
+    static void SetClockRatio(Setting &setting, double generatorHz, double sampleRateHz);
 
     Setting &Edit() { return setting_; }
     // Codes of sample indices first .. first + count - 1 (count <= kSegmentSamples).

@@ -40,7 +40,7 @@ constexpr AcquisitionModel kModels[] = {
 };
 
 std::vector<float> MakeNoiseTable() {
-    std::vector<float> table(kNoiseTableSize);
+    std::vector<float> table(kNoiseTableSize + kNoiseTablePadding);
     std::mt19937_64 generator(0x05712E1ull);
     std::normal_distribution<double> normal(0.0, 1.0);
     std::vector<double> draws(kNoiseTableSize);
@@ -58,8 +58,8 @@ std::vector<float> MakeNoiseTable() {
         squares += draw * draw;
     }
     const double scale = 1.0 / std::sqrt(squares / kNoiseTableSize);
-    for (uint32_t i = 0; i < kNoiseTableSize; ++i) {
-        table[i] = static_cast<float>(draws[i] * scale);
+    for (uint32_t i = 0; i < kNoiseTableSize + kNoiseTablePadding; ++i) {
+        table[i] = static_cast<float>(draws[i % kNoiseTableSize] * scale);
     }
     return table;
 }

@@ -47,9 +47,11 @@ const AcquisitionModel *AcquisitionModelOf(int modelType);
 double SampleRateHz(const AcquisitionModel &model, uint32_t dividerCode);
 
 // Gaussian noise of mean 0 and RMS 1 exactly (over the whole table), from a fixed seed so that
-// every run sees the same samples.
+// every run sees the same samples. kNoiseTablePadding entries after the end repeat its start, so
+// a short run of samples can be read in a row from any index.
 constexpr uint32_t kNoiseTableBits = 16;
 constexpr uint32_t kNoiseTableSize = 1u << kNoiseTableBits;
+constexpr uint32_t kNoiseTablePadding = 256;
 const float *NoiseTable();
 
 // sin(2 pi i / kSineTableSize) for i = 0..kSineTableSize (one extra entry for interpolation).

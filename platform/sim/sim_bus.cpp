@@ -1,6 +1,7 @@
 #include "platform/sim/sim_bus.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -91,7 +92,9 @@ int Bus::CallCount(const char *name) const {
     if (name == nullptr) return -1;
     for (int operation = 0; operation < static_cast<int>(Operation::Count); ++operation) {
         if (std::strcmp(kOperationNames[operation], name) == 0) {
-            return calls_[operation].load(std::memory_order_relaxed);
+            // Saturates instead of wrapping into the -1 of an unknown name.
+            const uint64_t calls = calls_[operation].load(std::memory_order_relaxed);
+            return calls > static_cast<uint64_t>(INT32_MAX) ? INT32_MAX : static_cast<int>(calls);
         }
     }
     return -1;

@@ -173,7 +173,7 @@ private:
     std::vector<SimAccess> log_;
     std::atomic<bool> logEnabled_{false};
 
-    std::atomic<int> calls_[static_cast<int>(Operation::Count)]{};
+    std::atomic<uint64_t> calls_[static_cast<int>(Operation::Count)]{};
     std::atomic<uint32_t> faults_[kFaultSlots]{};
     std::atomic<bool> driverOpen_{false};
     std::atomic<bool> openFaultKeepsHandle_{false};
