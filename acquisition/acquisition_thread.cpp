@@ -55,7 +55,9 @@ void AcquisitionThreadBody(void *) {
     bool queuedDescriptor = false;
     while (!acquisition.StopRequested.load(std::memory_order_acquire)) {
         // At most one descriptor per pass, as long as the dispatcher's buffer takes it.
-        if ((ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) == 0) {
+        const bool descriptorsFull =
+            (ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) != 0;
+        if (!descriptorsFull) {
             WriteBar32(handle, kBar2, kDmaDescReadAddress, run.DmaSourceAddress);
             WriteBar32(handle, kBar2, kDmaDescWriteAddress, run.ChunkTargets[nextChunk]);
             WriteBar32(handle, kBar2, kDmaDescLength, run.ChunkBytes);
@@ -63,7 +65,13 @@ void AcquisitionThreadBody(void *) {
             nextChunk = (nextChunk + 1) % kDmaChunks;
             queuedDescriptor = true;
         }
+        const int32_t recordsBefore = scanner.RecordsReceived();
         scanner.Pass();
+        // Nothing new, and the board holds a full buffer of descriptors (several chunks of work,
+        // over a millisecond even at the fastest rate, before it needs another): step aside for a
+        // moment. A thread that spins without end is pre-empted for whole time slices on a busy
+        // machine, long enough for the board's queue to run dry and records to be lost.
+        if (descriptorsFull && scanner.RecordsReceived() == recordsBefore) os::PauseBriefly();
     }
 
     // Let the queued descriptors finish before the run ends, so that the next set-up or the

@@ -40,6 +40,7 @@ public:
     int32_t FrameRecordCount(int frame) const { return frameRecordCounts_[frame]; }
     bool FrameComplete(int frame) const { return frameComplete_[frame]; }
     int32_t PartialFrames() const { return partialFrames_; }
+    int32_t RecordsReceived() const { return recordsReceived_; }
     int32_t LastPartialCount() const { return lastPartialCount_; }
 
 private:

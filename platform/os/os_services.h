@@ -10,6 +10,11 @@ namespace ostrel::os {
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
 
+// Gives the processor away for a moment (tens of microseconds at most): for a thread that polls
+// and knows it has nothing to do for longer than that. On a busy machine such a thread is then
+// scheduled again promptly, where one that never yields is pre-empted for whole time slices.
+void PauseBriefly();
+
 // Monotonic high-resolution counter and its ticks per second (QueryPerformanceCounter and
 // QueryPerformanceFrequency on Windows).
 int64_t PerformanceCounter();
