@@ -22,10 +22,11 @@ constexpr GeneratorModel kGeneratorModel6 = {300000000.0, 8192,  0x3FFF,  {0x808
 constexpr GeneratorModel kGeneratorModel9 = {300000000.0, 8192,  0x3FFF,  {0x8084000, 0x8080000}, -2026,   -2024,    -2030,   -2028};
 // clang-format on
 
-// 0xE001 is a model-7 board that leaves the ADC range, the vertical scale and the DMA info value
-// unset, which would give a single-lane offset of 0 and a scale of 0 V per code. It carries the
-// 12-bit ADC of model 7, so it takes model 7's values: 0x0FFF, 1/4660 V per code, and the
-// DMA info value 1 of every single-lane model.
+// The 0xE001 board runs as model 7 (same trailer, rate table and register map) but comes without
+// an ADC range, vertical scale or DMA info value of its own; left unset they would keep whatever
+// the board opened before left there, and in a fresh process 0, which makes the single-lane offset
+// 0 and every volts figure 0. It takes model 7's values instead: AdcMaxCode 0x0FFF, 1/4660 V per
+// code, and DmaInfoValue 1 like every single-lane model.
 // clang-format off
 constexpr BoardModelRow kBoardModelTable[] = {
 //   ID      Model Rep. RegBase MinPts  Chunk    MaxLen Bpp Trail Info AdcMax  ADCs Cpl Trm Gain Att VoltsPerCode AWG Generator           BuiltIn
