@@ -16,6 +16,8 @@
 namespace ostrel {
 namespace {
 
+constexpr int32_t kAcquiringIndicator = 1;  // indicator code of a board that acquires
+
 // A board that a calibration can run on: open, its DMA buffer locked, a recognised model with a
 // lane count the readout splits. Nothing is touched when this does not hold, so no acquisition
 // is ever started without buffers.
@@ -50,6 +52,7 @@ bool MeasureFreshFrame(LaneBuffers &buffers, double frameWaitSeconds) {
     if (DAQ_ConfigAcquisition_and_Start(g_engine.model.MaxRecordLength, kCalibrationRecords) != 0) {
         return false;
     }
+    DAQ_SetLEDCode(kAcquiringIndicator);  // as a start by DAQ_StartAcquisition shows it
     return WaitForFrame(buffers, frameWaitSeconds);
 }
 

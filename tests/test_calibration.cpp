@@ -567,4 +567,16 @@ TEST_F(CalibrationTest, SecondLaneKeepsTheLastStepOfTheSweep) {
     EXPECT_FALSE(g_engine.calibration.CalibrationActive);
 }
 
+// Each test process ends with the board closed and the simulator at power-on, so that the
+// simulated boards' own threads are joined before the process exits.
+class CloseAndResetAtExit : public ::testing::Environment {
+public:
+    void TearDown() override {
+        DAQ_CloseDevice();
+        SIM_Reset();
+    }
+};
+[[maybe_unused]] const ::testing::Environment *const kCloseAndResetAtExit =
+    ::testing::AddGlobalTestEnvironment(new CloseAndResetAtExit);
+
 }  // namespace

@@ -448,4 +448,16 @@ TEST(CopyDMAPool, CopiesThePoolAsTheBoardLeftIt) {
     EXPECT_EQ(DAQ_CopyDMAPool(destination.data()), -1);
 }
 
+// Each test process ends with the board closed and the simulator at power-on, so that the
+// simulated boards' own threads are joined before the process exits.
+class CloseAndResetAtExit : public ::testing::Environment {
+public:
+    void TearDown() override {
+        DAQ_CloseDevice();
+        SIM_Reset();
+    }
+};
+[[maybe_unused]] const ::testing::Environment *const kCloseAndResetAtExit =
+    ::testing::AddGlobalTestEnvironment(new CloseAndResetAtExit);
+
 }  // namespace
