@@ -35,8 +35,9 @@ double BandwidthWaitSeconds(uint64_t poolPoints) {
     if (!std::isfinite(megasamplesPerSecond) || megasamplesPerSecond <= 0.0f || lanes == 0) {
         return kBandwidthWaitFloorSeconds;
     }
-    const double fillSeconds = static_cast<double>(poolPoints) /
-                               (static_cast<double>(megasamplesPerSecond) * kSamplesPerMegasample * lanes);
+    const double fillSeconds =
+        static_cast<double>(poolPoints) /
+        (static_cast<double>(megasamplesPerSecond) * kSamplesPerMegasample * lanes);
     return std::max(kBandwidthWaitFloorSeconds, kPoolFillTimesPerWait * fillSeconds);
 }
 
@@ -139,17 +140,19 @@ int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
     ReadBar32(handle, kBar2, kDmaStatus);
 
     const int64_t frequency = os::PerformanceFrequency();
-    const double waitSeconds = BandwidthWaitSeconds(static_cast<uint64_t>(chunkPoints) * kDmaChunks);
+    const double waitSeconds =
+        BandwidthWaitSeconds(static_cast<uint64_t>(chunkPoints) * kDmaChunks);
     const int64_t start = os::PerformanceCounter();
-    const int64_t deadline = start + static_cast<int64_t>(waitSeconds * static_cast<double>(frequency));
+    const int64_t deadline =
+        start + static_cast<int64_t>(waitSeconds * static_cast<double>(frequency));
 
     for (uint32_t chunk = 0; chunk < kDmaChunks; ++chunk) {
         while ((ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) != 0) {
             if (os::PerformanceCounter() > deadline) return FailBandwidthTest();
         }
         // Every descriptor but the last may overlap the next; only the last raises the flag.
-        const uint32_t control = kDmaDescGo | (chunk + 1 < kDmaChunks ? kDmaDescEarlyDone
-                                                                       : kDmaDescInterruptOnDone);
+        const uint32_t control =
+            kDmaDescGo | (chunk + 1 < kDmaChunks ? kDmaDescEarlyDone : kDmaDescInterruptOnDone);
         QueueDescriptor(handle, acquisition.ChunkTargets[chunk], acquisition.ChunkBytes, control);
     }
 
@@ -179,7 +182,8 @@ int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
     const int64_t ticks = std::max<int64_t>(end - start, 1);
     const double seconds = static_cast<double>(ticks) / static_cast<double>(frequency);
     const uint32_t bytesMoved = acquisition.ChunkBytes * kDmaChunks;
-    *megabytesPerSecond = static_cast<float>(static_cast<double>(bytesMoved) / seconds / kBytesPerMegabyte);
+    *megabytesPerSecond =
+        static_cast<float>(static_cast<double>(bytesMoved) / seconds / kBytesPerMegabyte);
     SetStatusText("DMA operations are successful");
     return 0;
 }

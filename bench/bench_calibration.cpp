@@ -133,8 +133,8 @@ BENCHMARK(BM_PoolMemcpyReference);
 int main(int argc, char **argv) {
     namespace fs = std::filesystem;
     const fs::path previous = fs::current_path();
-    const fs::path directory =
-        fs::temp_directory_path() / ("ostrel-bench-calibration-" + std::to_string(std::random_device{}()));
+    const fs::path directory = fs::temp_directory_path() / ("ostrel-bench-calibration-" +
+                                                            std::to_string(std::random_device{}()));
     fs::create_directories(directory);
     fs::current_path(directory);
     benchmark::Initialize(&argc, argv);

@@ -12,6 +12,7 @@
 #include "calibration/offset_table.h"
 #include "calibration/signal_measurement.h"
 #include "engine/engine_state.h"
+#include "engine/register_map.h"
 
 namespace ostrel {
 namespace {
@@ -25,7 +26,7 @@ bool CalibrationPossible() {
     const BoardModelState &model = g_engine.model;
     if (g_engine.discovery.DeviceHandle == nullptr) return false;
     if (!g_engine.acquisition.DmaBufferLocked) return false;
-    if (model.ModelType < 5 || model.ModelType > 10) return false;
+    if (model.ModelType < kFirstModel || model.ModelType > kLastModel) return false;
     if (model.ADCNumber != 1 && model.ADCNumber != 2 && model.ADCNumber != 4) return false;
     return model.MaxRecordLength > 0;
 }
@@ -97,8 +98,8 @@ bool SweepZeroOffsets(LaneBuffers &buffers, double frameWaitSeconds,
                         const std::optional<int32_t> index =
                             OffsetIndex(lane, coupling, termination, gain, attenuation);
                         if (!index) return false;  // cannot happen within the sweep's span
-                        table[*index] = ZeroOffsetOfSamples(buffers.Lane(lane),
-                                                            buffers.SamplesPerLane());
+                        table[*index] =
+                            ZeroOffsetOfSamples(buffers.Lane(lane), buffers.SamplesPerLane());
                     }
                 }
             }

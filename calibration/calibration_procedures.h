@@ -10,8 +10,8 @@
 namespace ostrel {
 
 constexpr uint32_t kCalibrationRecords = 16;  // records per calibration frame
-constexpr float kSettleTime = 0.05f;           // seconds after each setting change of the sweep
-constexpr double kReferenceSpanVolts = 2.0;    // what the span of lane 0 is taken to be
+constexpr float kSettleTime = 0.05f;          // seconds after each setting change of the sweep
+constexpr double kReferenceSpanVolts = 2.0;   // what the span of lane 0 is taken to be
 
 // Zero offset of every lane for every front-end combination, into the offset table and the
 // card-data file. -1 with no board open, when the acquisition cannot be configured, when the lane

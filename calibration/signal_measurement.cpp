@@ -57,7 +57,8 @@ int16_t ZeroOffsetOfSamples(const int16_t *samples, std::size_t count) {
 }
 
 int16_t SingleLaneOffsetOfSamples(const int16_t *samples, std::size_t count) {
-    return TruncateToCode(kMidScale + SinglePrecisionSum(samples, count) / static_cast<float>(count));
+    return TruncateToCode(kMidScale +
+                          SinglePrecisionSum(samples, count) / static_cast<float>(count));
 }
 
 }  // namespace ostrel

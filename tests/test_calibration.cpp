@@ -113,7 +113,8 @@ std::vector<int16_t> ZeroErrorsInSweepOrder(const ModelCase &c, ZeroErrors codes
 
 std::vector<uint8_t> ReadFileBytes(const char *name) {
     std::ifstream in(name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 std::vector<int16_t> Table() {
@@ -163,7 +164,8 @@ void ExpectCalibrationGeometryStopped() {
 std::vector<std::vector<int16_t>> ReadOneFrame() {
     const uint32_t length = g_engine.acquisition.RecordLength;
     const uint32_t number = g_engine.acquisition.RecordNumber;
-    std::vector<std::vector<int16_t>> lanes(4, std::vector<int16_t>(size_t{length} * number, INT16_MIN));
+    std::vector<std::vector<int16_t>> lanes(
+        4, std::vector<int16_t>(size_t{length} * number, INT16_MIN));
     EXPECT_EQ(DAQ_ConfigAcquisition_and_Start(length, number), 0);
     bool announced = false;
     for (int poll = 0; poll < 10000 && !announced; ++poll) {
@@ -171,9 +173,8 @@ std::vector<std::vector<int16_t>> ReadOneFrame() {
         if (!announced) ostrel::os::SleepMilliseconds(1);
     }
     EXPECT_TRUE(announced) << "no frame within 10 s";
-    EXPECT_EQ(DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(),
-                                 lanes[3].data()),
-              0);
+    EXPECT_EQ(
+        DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(), lanes[3].data()), 0);
     EXPECT_EQ(DAQ_StopAcquisition(), 0);
     return lanes;
 }
@@ -220,7 +221,8 @@ TEST_P(DcOffsetOnModel, WritesTheBoardsZeroErrorsSavesThemAndAReopenGivesThemBac
     DAQ_SetTrigger(3);
     ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(1024, 64), 0);
     // Entries above the span must come through untouched.
-    for (int i = c.Span(); i < 128; ++i) g_engine.calibration.OffsetTable[i] = static_cast<int16_t>(1000 + i);
+    for (int i = c.Span(); i < 128; ++i)
+        g_engine.calibration.OffsetTable[i] = static_cast<int16_t>(1000 + i);
 
     ASSERT_EQ(DAQ_Calibration_DCOffset(), 0);
 
@@ -264,7 +266,7 @@ TEST_P(DcOffsetOnModel, WritesTheBoardsZeroErrorsSavesThemAndAReopenGivesThemBac
 INSTANTIATE_TEST_SUITE_P(EveryModel, DcOffsetOnModel, ::testing::Values(5, 6, 7, 8, 9, 10),
                          [](const auto &info) { return "Model" + std::to_string(info.param); });
 
-// ---- the sweep's order ----------------------------------------------------------------------------
+// ---- the sweep's order --------------------------------------------------------------------------
 
 // Watches the board's decoded front end while the calibration runs on another thread; each step
 // holds its setting for the settle time, so every step is seen many times, and settings seen in
@@ -272,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(EveryModel, DcOffsetOnModel, ::testing::Values(5, 6, 7,
 TEST_F(CalibrationTest, SweepStepsThroughTheSettingsInAscendingEntryOrder) {
     OpenModel(5);
     const ModelCase &c = CaseOf(5);
-    using State = std::tuple<int, int, int, int, int>;  // input, coupling, termination, gain, atten.
+    using State =
+        std::tuple<int, int, int, int, int>;  // input, coupling, termination, gain, atten.
     std::atomic<bool> done{false};
     int32_t result = -2;
     std::thread calibration([&] {
@@ -306,7 +309,7 @@ TEST_F(CalibrationTest, SweepStepsThroughTheSettingsInAscendingEntryOrder) {
     EXPECT_TRUE(std::equal(sweep.begin(), sweep.end(), first));
 }
 
-// ---- truncation ----------------------------------------------------------------------------------
+// ---- truncation ---------------------------------------------------------------------------------
 
 int NoZeroError(int, int, int, int, int) { return 0; }
 
@@ -331,7 +334,8 @@ TEST_F(CalibrationTest, DcOffsetTruncatesTowardZero) {
             ASSERT_EQ(SIM_SetInputSignal(0, input, c.dc, 0.0, 0.0, c.noise), 0);
         }
         ASSERT_EQ(DAQ_Calibration_DCOffset(), 0);
-        for (int i = 0; i < model.Span(); ++i) EXPECT_EQ(g_engine.calibration.OffsetTable[i], c.entry) << i;
+        for (int i = 0; i < model.Span(); ++i)
+            EXPECT_EQ(g_engine.calibration.OffsetTable[i], c.entry) << i;
     }
 }
 
@@ -340,7 +344,8 @@ TEST_F(CalibrationTest, DcOffsetTruncatesTowardZero) {
 // Zero errors and table entries all 0, so lane 0 reads the signal itself.
 void ZeroOffsetsEverywhere(const ModelCase &c) {
     SetAllZeroErrors(c, NoZeroError);
-    std::fill(std::begin(g_engine.calibration.OffsetTable), std::end(g_engine.calibration.OffsetTable), 0);
+    std::fill(std::begin(g_engine.calibration.OffsetTable),
+              std::end(g_engine.calibration.OffsetTable), 0);
     for (int lane = 0; lane < c.lanes; ++lane) ostrel::UpdateChannelOffset(lane);
 }
 
@@ -407,7 +412,8 @@ TEST_F(CalibrationTest, SelfCalibrationTakesTheMeanRawCode) {
     DAQ_GetTermination(input, &termination);
     DAQ_GetAttenuation(input, &attenuation);
     const int entry = input + 1 * (coupling + 2 * (termination + 2 * (0 + 3 * attenuation)));
-    EXPECT_EQ(g_engine.calibration.ChannelOffsets[0], 8192 + g_engine.calibration.OffsetTable[entry]);
+    EXPECT_EQ(g_engine.calibration.ChannelOffsets[0],
+              8192 + g_engine.calibration.OffsetTable[entry]);
 }
 
 // ---- time-outs, refusals ------------------------------------------------------------------------

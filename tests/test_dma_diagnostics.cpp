@@ -121,14 +121,11 @@ TEST(PoolLayout, RefusesWhatCannotFitTheBuffer) {
         {"no ring positions", [](PoolLayout &l) { l.RingSlotCount = 0; }, false},
         {"a ring past 32 bits", [](PoolLayout &l) { l.RingSlotCount = 0x100000000ull; }, false},
         {"a trailer too short for the tag", [](PoolLayout &l) { l.TrailerPoints = 1; }, false},
-        {"chunks past the buffer",
-         [](PoolLayout &l) { l.ChunkPoints = 0x80001; }, false},
-        {"chunks filling the buffer exactly",
-         [](PoolLayout &l) { l.ChunkPoints = 0x80000; }, true},
-        {"a record count that would wrap",
-         [](PoolLayout &l) { l.RecordPoints = 0x100000000ull; }, false},
-        {"slot count past 32 bits",
-         [](PoolLayout &l) { l.SlotsPerChunk = 0x10000000; }, false},
+        {"chunks past the buffer", [](PoolLayout &l) { l.ChunkPoints = 0x80001; }, false},
+        {"chunks filling the buffer exactly", [](PoolLayout &l) { l.ChunkPoints = 0x80000; }, true},
+        {"a record count that would wrap", [](PoolLayout &l) { l.RecordPoints = 0x100000000ull; },
+         false},
+        {"slot count past 32 bits", [](PoolLayout &l) { l.SlotsPerChunk = 0x10000000; }, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -157,10 +154,19 @@ struct AcquisitionSnapshot {
 
     static AcquisitionSnapshot Take() {
         const ostrel::AcquisitionState &a = g_engine.acquisition;
-        return {a.RecordPoints, a.RecordsPerFrame, a.DmaSlotCount, a.RingSlotCount,
-                a.RecordLength, a.RecordNumber, a.SlotTrailers.get(), a.RingRecordFilled.get(),
-                a.LastSlotTags.get(), a.FrameRing.get(), a.HostBuffersAllocated,
-                a.Ring.RecordsReceived.load(), g_engine.geometry.RecordNumInMem};
+        return {a.RecordPoints,
+                a.RecordsPerFrame,
+                a.DmaSlotCount,
+                a.RingSlotCount,
+                a.RecordLength,
+                a.RecordNumber,
+                a.SlotTrailers.get(),
+                a.RingRecordFilled.get(),
+                a.LastSlotTags.get(),
+                a.FrameRing.get(),
+                a.HostBuffersAllocated,
+                a.Ring.RecordsReceived.load(),
+                g_engine.geometry.RecordNumInMem};
     }
     void ExpectSame(const AcquisitionSnapshot &o) const {
         EXPECT_EQ(recordPoints, o.recordPoints);
@@ -190,9 +196,8 @@ void ExpectAcquisitionDelivers(size_t samplesPerLane) {
         if (!announced) ostrel::os::SleepMilliseconds(1);
     }
     EXPECT_TRUE(announced) << "no frame within 10 s";
-    EXPECT_EQ(DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(),
-                                 lanes[3].data()),
-              0);
+    EXPECT_EQ(
+        DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(), lanes[3].data()), 0);
     EXPECT_EQ(DAQ_StopAcquisition(), 0);
     int32_t received = 0, frames = 0;
     float rate = 0;
@@ -383,8 +388,8 @@ TEST(DMABandwidthTest, StalledBoardTimesOutAndTheEngineStaysUsable) {
     EXPECT_GE(seconds, ostrel::kBandwidthWaitFloorSeconds);  // it did wait for the board
     EXPECT_EQ(rate, -3.0f);
     EXPECT_EQ(std::string(g_engine.discovery.StatusText), "DMA operations failed");
-    EXPECT_TRUE(std::all_of(destination.begin(), destination.end(),
-                            [](uint8_t b) { return b == 0x5A; }));
+    EXPECT_TRUE(
+        std::all_of(destination.begin(), destination.end(), [](uint8_t b) { return b == 0x5A; }));
 
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DMA_STALL, 0), 0);
     ASSERT_EQ(DAQ_DMABandwidthTest(destination.data(), &rate), 0);
@@ -423,8 +428,8 @@ TEST(CopyDMAPool, CopiesNothingBeforeAnySetUpAndRefusesNull) {
     OpenModel(5);
     std::vector<uint8_t> destination(16, 0x77);
     EXPECT_EQ(DAQ_CopyDMAPool(destination.data()), 0);
-    EXPECT_TRUE(std::all_of(destination.begin(), destination.end(),
-                            [](uint8_t b) { return b == 0x77; }));
+    EXPECT_TRUE(
+        std::all_of(destination.begin(), destination.end(), [](uint8_t b) { return b == 0x77; }));
     EXPECT_EQ(DAQ_CopyDMAPool(nullptr), -1);
     DAQ_CloseDevice();
 }
