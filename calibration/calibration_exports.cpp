@@ -1,12 +1,40 @@
-// Placeholder exports until this family is built; each refuses with -1.
+// Calibration and measurement exports: thin wrappers over the procedures and the sample
+// arithmetic.
 #include "OstrelDAQEngine.h"
+#include "calibration/calibration_procedures.h"
+#include "calibration/signal_measurement.h"
+#include "engine/engine_state.h"
+
+using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_Calibration_DCOffset(void) { return -1; }
-OSTREL_API int32_t DAQ_Calibration_VerticalScale(void) { return -1; }
-OSTREL_API int32_t DAQ_SelfCalibrationOnce(void) { return -1; }
-OSTREL_API int32_t DAQ_MeasureSignal(const int16_t *, int32_t, float *, float *, float *) { return -1; }
-OSTREL_API int32_t DAQ_GetVerticalInfo(float *, int32_t *) { return -1; }
+OSTREL_API int32_t DAQ_Calibration_DCOffset(void) { return ostrel::CalibrateDcOffset(); }
+
+OSTREL_API int32_t DAQ_Calibration_VerticalScale(void) { return ostrel::CalibrateVerticalScale(); }
+
+OSTREL_API int32_t DAQ_SelfCalibrationOnce(void) { return ostrel::SelfCalibrateOnce(); }
+
+OSTREL_API int32_t DAQ_MeasureSignal(const int16_t *samples, int32_t count, float *peakToPeak,
+                                     float *mean, float *rms) {
+    if (samples == nullptr || count < 1 || peakToPeak == nullptr || mean == nullptr ||
+        rms == nullptr) {
+        return -1;
+    }
+    const ostrel::SignalMeasurement result =
+        ostrel::MeasureSignal(samples, count, g_engine.model.VoltsPerCode);
+    *peakToPeak = result.PeakToPeak;
+    *mean = result.Mean;
+    *rms = result.Rms;
+    return 0;
+}
+
+OSTREL_API int32_t DAQ_GetVerticalInfo(float *fullScaleMillivolts, int32_t *adcMaxCode) {
+    if (fullScaleMillivolts == nullptr || adcMaxCode == nullptr) return -1;
+    *fullScaleMillivolts =
+        ostrel::FullScaleMillivolts(g_engine.model.AdcMaxCode, g_engine.model.VoltsPerCode);
+    *adcMaxCode = static_cast<int32_t>(g_engine.model.AdcMaxCode);
+    return 0;
+}
 
 }  // extern "C"

@@ -15,6 +15,8 @@ int main(void) {
     if (DAQ_OpenDevice(0) == 0) {
         demo_frontend();
         demo_acquisition();
+        demo_calibration();
+        demo_diagnostics();
     }
     DAQ_CloseDevice();
     demo_generator();

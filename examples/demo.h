@@ -14,6 +14,13 @@ void demo_frontend(void);
    counters, each lane's minimum, maximum and mean, and one frame of every lane in frame.svg. */
 void demo_acquisition(void);
 
+/* For the opened board: the DC-offset calibration (its duration and the offsets it wrote), then
+   each lane's peak-to-peak, mean and RMS in volts at the calibrated offsets. */
+void demo_calibration(void);
+
+/* For the opened board: one DMA bandwidth test and its rate. */
+void demo_diagnostics(void);
+
 /* Self-contained (opens and closes its own model-9 board; call it while nothing is open): the
    generator plays a 1 MHz sine and a 2.5 MHz square into the ADC lanes through the simulator's
    loopback; one frame of both lanes goes to loopback.svg and the measured frequencies are

@@ -131,11 +131,15 @@ OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values);
    while acquisition runs, or with nothing open. */
 OSTREL_API int32_t DAQ_DMABandwidthTest(uint8_t *destination, float *megabytesPerSecond);
 
-/* Counts the records of the DMA pool that form an ordered chain, for the given geometry. */
+/* Counts the records of the DMA pool that form an ordered chain, for the given record length
+   and records per frame (with the configured records per chunk). *firstTag receives the first
+   chained tag and is left alone when there is none. 0, or -1 for a null result pointer, nothing
+   set up, or a geometry whose records do not fit the chunks. The acquisition is not disturbed. */
 OSTREL_API int32_t DAQ_ProcessDMAPool(uint8_t *buffer, int32_t *firstTag, int32_t *recordCount,
                                       int32_t recordLength, int32_t recordsPerFrame);
 
-/* Copies the 16 DMA chunks to destination. Returns 0. */
+/* Copies the 16 DMA chunks to destination (nothing before the first set-up or test). 0, or -1
+   for a null destination or no DMA buffer. */
 OSTREL_API int32_t DAQ_CopyDMAPool(uint8_t *destination);
 
 /* ---------------------------------------------------------------------------------------------
@@ -197,7 +201,7 @@ OSTREL_API int32_t DAQ_SelfCalibrationOnce(void);
 /* Peak-to-peak, mean and RMS of count samples, in volts. 0, or -1 for count < 1 or a null pointer. */
 OSTREL_API int32_t DAQ_MeasureSignal(const int16_t *samples, int32_t count, float *peakToPeak,
                                      float *mean, float *rms);
-/* Full scale in millivolts and the largest ADC code. */
+/* Full scale in millivolts and the largest ADC code. 0, or -1 for a null pointer. */
 OSTREL_API int32_t DAQ_GetVerticalInfo(float *fullScaleMillivolts, int32_t *adcMaxCode);
 
 /* ---------------------------------------------------------------------------------------------

@@ -1,0 +1,74 @@
+#include "calibration/frame_wait.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "OstrelDAQEngine.h"
+#include "engine/engine_state.h"
+#include "platform/os/os_services.h"
+
+namespace ostrel {
+namespace {
+
+bool g_failLaneBufferAllocations = false;  // application thread only
+
+constexpr double kSamplesPerMegasample = 1.0e6;
+constexpr uint32_t kFramePollMilliseconds = 1;
+
+}  // namespace
+
+bool LaneBuffers::Allocate(std::size_t samplesPerLane) {
+    Release();
+    if (g_failLaneBufferAllocations) return false;
+    for (auto &lane : lanes_) {
+        lane.reset(new (std::nothrow) int16_t[samplesPerLane]);
+        if (lane == nullptr) {
+            Release();
+            return false;
+        }
+    }
+    samplesPerLane_ = samplesPerLane;
+    return true;
+}
+
+void LaneBuffers::Release() {
+    for (auto &lane : lanes_) lane.reset();
+    samplesPerLane_ = 0;
+}
+
+void FailLaneBufferAllocations(bool fail) { g_failLaneBufferAllocations = fail; }
+
+double FrameWaitBoundSeconds() {
+    uint32_t dividerCode = 0;
+    float megasamplesPerSecond = 0.0f;
+    DAQ_GetSamplingRate(&dividerCode, &megasamplesPerSecond);
+    if (!std::isfinite(megasamplesPerSecond) || megasamplesPerSecond <= 0.0f) {
+        return kFrameWaitFloorSeconds;
+    }
+    // Every lane samples at the rate, so a frame lasts its points per lane.
+    const AcquisitionState &acquisition = g_engine.acquisition;
+    const double pointsPerLane =
+        static_cast<double>(acquisition.RecordsPerFrame) * acquisition.RecordLength;
+    const double frameSeconds =
+        pointsPerLane / (static_cast<double>(megasamplesPerSecond) * kSamplesPerMegasample);
+    return std::max(kFrameWaitFloorSeconds, kFrameTimesPerWait * frameSeconds);
+}
+
+bool WaitForFrame(LaneBuffers &buffers, double boundSeconds) {
+    const int64_t frequency = os::PerformanceFrequency();
+    const int64_t start = os::PerformanceCounter();
+    const double boundTicks = boundSeconds * static_cast<double>(frequency);
+    while (DAQ_NewDataFrameAvailable() == 0) {
+        os::SleepMilliseconds(kFramePollMilliseconds);
+        if (static_cast<double>(os::PerformanceCounter() - start) > boundTicks) {
+            // One last look, so that a frame announced during the final sleep is not lost.
+            if (DAQ_NewDataFrameAvailable() != 0) break;
+            return false;
+        }
+    }
+    return DAQ_GetLatestFrame(buffers.Lane(0), buffers.Lane(1), buffers.Lane(2), buffers.Lane(3)) ==
+           0;
+}
+
+}  // namespace ostrel
