@@ -7,9 +7,11 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <io.h>
 #include <process.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <new>
 
 #include "platform/os/os_services.h"
@@ -65,6 +67,14 @@ bool StartThread(ThreadBody body, void *argument) {
         return false;
     }
     return true;
+}
+
+bool FlushFileToDisk(std::FILE *file) {
+    if (file == nullptr || std::fflush(file) != 0) return false;
+    const int descriptor = _fileno(file);
+    if (descriptor < 0) return false;
+    // _commit hands the file's OS handle to FlushFileBuffers.
+    return _commit(descriptor) == 0;
 }
 
 }  // namespace ostrel::os
