@@ -17,9 +17,15 @@ phase_start=$(now)
 phase_done() { timings+=("$1 $(elapsed "$phase_start") s"); phase_start=$(now); }
 total_start=$phase_start
 
-# Wine's server outlives the last program by a few seconds: wait for it, also after a failure, so
-# nothing of this run is left behind.
-finish() { [ -x "$WINESERVER" ] && WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -w || true; }
+# Wine's server outlives the last program by a few seconds: wait for it, so nothing of this run is
+# left behind. After a failure a program may still be running: stop everything first.
+finish() {
+  local status=$?
+  if [ -x "$WINESERVER" ]; then
+    [ "$status" -ne 0 ] && WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -k 2>/dev/null
+    WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -w || true
+  fi
+}
 trap finish EXIT
 
 echo "=== windows: packages ==="
