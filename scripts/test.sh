@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: Release, then AddressSanitizer + UBSan, then
-# ThreadSanitizer.
+# ThreadSanitizer, then the Windows DLLs and tests cross-built with mingw-w64 and run under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,3 +10,6 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== exports ==="
+scripts/check-exports.py --so build/default/engine/libOstrelDAQEngine.so
+scripts/test-windows.sh

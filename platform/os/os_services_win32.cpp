@@ -1,0 +1,80 @@
+// Win32 implementation of the OS services: Sleep, the performance counter and the C runtime's
+// _beginthread / _endthread pair for the acquisition thread.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <io.h>
+#include <process.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <new>
+
+#include "platform/os/os_services.h"
+
+namespace ostrel::os {
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    // Sleep(INFINITE) never returns; the largest finite request is one below it.
+    Sleep(milliseconds == INFINITE ? INFINITE - 1 : static_cast<DWORD>(milliseconds));
+}
+
+int64_t PerformanceCounter() {
+    LARGE_INTEGER count;
+    // Cannot fail on Windows XP and later.
+    QueryPerformanceCounter(&count);
+    return static_cast<int64_t>(count.QuadPart);
+}
+
+int64_t PerformanceFrequency() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<int64_t>(frequency.QuadPart);
+}
+
+namespace {
+
+struct ThreadStart {
+    ThreadBody body;
+    void *argument;
+};
+
+// Entry point given to _beginthread. The start record is freed before the body runs, and no
+// object with a destructor is alive when _endthread ends the thread.
+void __cdecl RunThread(void *start) {
+    const ThreadStart copy = *static_cast<ThreadStart *>(start);
+    delete static_cast<ThreadStart *>(start);
+    copy.body(copy.argument);
+    // The exit that pairs with _beginthread: it also closes the thread handle, which the caller
+    // never sees.
+    _endthread();
+}
+
+}  // namespace
+
+bool StartThread(ThreadBody body, void *argument) {
+    if (body == nullptr) return false;
+    auto *start = new (std::nothrow) ThreadStart{body, argument};
+    if (start == nullptr) return false;
+    // Default stack size (0). _beginthread reports failure as all bits set.
+    const uintptr_t thread = _beginthread(RunThread, 0, start);
+    if (thread == static_cast<uintptr_t>(-1)) {
+        delete start;
+        return false;
+    }
+    return true;
+}
+
+bool FlushFileToDisk(std::FILE *file) {
+    if (file == nullptr || std::fflush(file) != 0) return false;
+    const int descriptor = _fileno(file);
+    if (descriptor < 0) return false;
+    // _commit hands the file's OS handle to FlushFileBuffers.
+    return _commit(descriptor) == 0;
+}
+
+}  // namespace ostrel::os
