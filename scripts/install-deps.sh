@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, when it is missing (Debian packages).
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3)
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3
+          python3-numpy python3-pytest pkg-config)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

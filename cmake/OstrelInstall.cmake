@@ -1,0 +1,38 @@
+# Installation: public headers, both libraries, the command-line tool, a CMake package
+# (find_package(OstrelDAQEngine) -> Ostrel::DAQEngine, Ostrel::BoardSim) and a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set_target_properties(OstrelDAQEngine PROPERTIES EXPORT_NAME DAQEngine
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+set_target_properties(OstrelBoardSim PROPERTIES EXPORT_NAME BoardSim
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+target_include_directories(OstrelDAQEngine INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(OstrelBoardSim INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS OstrelDAQEngine OstrelBoardSim EXPORT OstrelTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/OstrelDAQEngine.h
+              ${PROJECT_SOURCE_DIR}/platform/sim/OstrelBoardSim.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET ostrel-daq)
+  install(TARGETS ostrel-daq RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(OSTREL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/OstrelDAQEngine)
+install(EXPORT OstrelTargets NAMESPACE Ostrel:: FILE OstrelDAQEngineTargets.cmake
+        DESTINATION ${OSTREL_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/OstrelDAQEngineConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/OstrelDAQEngineConfig.cmake INSTALL_DESTINATION ${OSTREL_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/OstrelDAQEngineConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/OstrelDAQEngineConfig.cmake
+              ${PROJECT_BINARY_DIR}/OstrelDAQEngineConfigVersion.cmake
+        DESTINATION ${OSTREL_CMAKE_DIR})
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel-daq-engine.pc.in
+               ${PROJECT_BINARY_DIR}/ostrel-daq-engine.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/ostrel-daq-engine.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

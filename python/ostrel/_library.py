@@ -1,0 +1,167 @@
+"""Loading of the native libraries and the C prototypes of their exports."""
+import ctypes
+import ctypes.util
+import os
+import sys
+from pathlib import Path
+
+_ENGINE = {"linux": "libOstrelDAQEngine.so", "win32": "OstrelDAQEngine.dll",
+           "darwin": "libOstrelDAQEngine.dylib"}
+_SIM = {"linux": "libOstrelBoardSim.so", "win32": "OstrelBoardSim.dll",
+        "darwin": "libOstrelBoardSim.dylib"}
+
+
+def _platform_key():
+    return "win32" if sys.platform.startswith("win") else (
+        "darwin" if sys.platform == "darwin" else "linux")
+
+
+def _candidates(file_name):
+    """Places to look for a native library, most specific first: OSTREL_LIBRARY_DIR (folders,
+    separated like PATH), the package's own lib folder, then the system's search."""
+    for entry in os.environ.get("OSTREL_LIBRARY_DIR", "").split(os.pathsep):
+        if entry:
+            yield Path(entry) / file_name
+    yield Path(__file__).resolve().parent / "lib" / file_name
+    found = ctypes.util.find_library(file_name[3:].split(".")[0] if file_name.startswith("lib")
+                                     else file_name.split(".")[0])
+    if found and os.path.isabs(found):
+        yield Path(found)
+
+
+def _load(table, mode):
+    file_name = table[_platform_key()]
+    tried = []
+    for candidate in _candidates(file_name):
+        if not candidate.exists():
+            tried.append(str(candidate))
+            continue
+        return ctypes.CDLL(str(candidate), mode=mode)
+    try:
+        return ctypes.CDLL(file_name, mode=mode)
+    except OSError as error:
+        raise OSError(f"cannot load {file_name}; set OSTREL_LIBRARY_DIR to the folder that "
+                      f"holds it (looked in: {', '.join(tried) or 'nowhere'})") from error
+
+
+# The simulator first and globally, so that the engine binds to the same instance.
+sim = _load(_SIM, ctypes.RTLD_GLOBAL)
+engine = _load(_ENGINE, ctypes.RTLD_GLOBAL)
+
+i8, u8, i16, i32, u32, u64 = (ctypes.c_int8, ctypes.c_uint8, ctypes.c_int16, ctypes.c_int32,
+                              ctypes.c_uint32, ctypes.c_uint64)
+f32, f64, P = ctypes.c_float, ctypes.c_double, ctypes.POINTER
+
+_ENGINE_PROTOTYPES = {
+    "ReadMemory32": (i32, [i32, P(u32)]),
+    "WriteMemory32": (i32, [i32, u32]),
+    "ReadConfigurationRegister": (i32, []),
+    "TestFunction": (u32, [u32]),
+    "DAQ_CheckSystem": (i32, [P(i32)]),
+    "DAQ_OpenDevice": (i32, [i32]),
+    "DAQ_CloseDevice": (i32, []),
+    "DAQ_GetDeviceNum": (i32, [P(i32)]),
+    "DAQ_GetDeviceInfo": (i32, [i32] + [P(u32)] * 6),
+    "DAQ_GetDeviceModel": (i32, [i32, P(i32)]),
+    "GetDeviceResource": (i32, [P(u32)] * 4),
+    "DAQ_ConfigAcquisition": (i32, [u32, u32]),
+    "DAQ_ConfigAcquisition_and_Start": (i32, [u32, u32]),
+    "DAQ_FinalizeAcquisition": (i32, []),
+    "DAQ_StartAcquisition": (i32, []),
+    "DAQ_StopAcquisition": (i32, []),
+    "DAQ_GetLatestFrame": (i32, [ctypes.c_void_p] * 4),
+    "DAQ_NewDataFrameAvailable": (i32, []),
+    "DAQ_CheckDMA": (i32, [P(i32), P(i32), P(f32)]),
+    "DAQ_GetDebugValue": (i32, [P(i32)]),
+    "DAQ_DMABandwidthTest": (i32, [ctypes.c_void_p, P(f32)]),
+    "DAQ_ProcessDMAPool": (i32, [ctypes.c_void_p, P(i32), P(i32), i32, i32]),
+    "DAQ_CopyDMAPool": (i32, [ctypes.c_void_p]),
+    "DAQ_SetRecordLength": (i32, [u32]),
+    "DAQ_GetRecordLength": (i32, [P(i32)]),
+    "DAQ_SetRecordNumber": (i32, [i32]),
+    "DAQ_GetRecordNumber": (i32, [P(i32)]),
+    "DAQ_SetRecordCounters": (i32, [i32] * 4),
+    "DAQ_SetTrigger": (i32, [i32]),
+    "DAQ_GetTrigger": (i32, [P(i32)]),
+    "DAQ_SetSamplingRate": (i32, [i32]),
+    "DAQ_GetSamplingRate": (i32, [P(u32), P(f32)]),
+    "DAQ_GetClockDivider": (i32, [P(i32)]),
+    "DAQ_CheckSamplingRates": (i32, [i32, P(f32), P(i32)]),
+    "DAQ_SetLEDCode": (i32, [i32]),
+    "DAQ_GetMaxRecordLength": (i32, [P(i32)]),
+    "DAQ_GetRecordNumInMem": (i32, [P(i32)]),
+    "DAQ_GetDMATransferPoints": (i32, [P(i32)]),
+    "DAQ_GetADCNumber": (i32, [P(i32)]),
+    "DAQ_GetDMAInfo": (i32, [P(i16)] * 3),
+    "DAQ_SetInputChannel": (i32, [i32]),
+    "DAQ_GetInputChannel": (i32, [P(i32)]),
+    "DAQ_Calibration_DCOffset": (i32, []),
+    "DAQ_Calibration_VerticalScale": (i32, []),
+    "DAQ_SelfCalibrationOnce": (i32, []),
+    "DAQ_MeasureSignal": (i32, [ctypes.c_void_p, i32, P(f32), P(f32), P(f32)]),
+    "DAQ_GetVerticalInfo": (i32, [P(f32), P(i32)]),
+    "AWG_DesignWaveform": (i32, [i32, i32]),
+    "AWG_UpdateWaveform": (i32, [i32]),
+    "AWG_SetWaveformType": (i32, [i32, i32]),
+    "AWG_GetWaveformType": (i32, [i32, P(i32)]),
+    "AWG_SetFrequency": (i32, [i32, f64]),
+    "AWG_GetFrequency": (i32, [i32, P(f64)]),
+    "AWG_SyncAllChannels": (i32, []),
+    "AWG_EnableOutput": (i32, [i32, u8]),
+    "AWG_GetnelNum": (i32, [P(i32)]),
+}
+for _setting in ("Gain", "Attenuation", "Coupling", "Termination"):
+    _ENGINE_PROTOTYPES[f"DAQ_Set{_setting}"] = (i32, [i32, i32])
+    _ENGINE_PROTOTYPES[f"DAQ_Get{_setting}"] = (i32, [i32, P(i32)])
+    _ENGINE_PROTOTYPES[f"DAQ_Get{_setting}Number"] = (i32, [P(i32)])
+for _parameter in ("Amplitude", "Offset", "Phase", "Dutycycle"):
+    _ENGINE_PROTOTYPES[f"AWG_Set{_parameter}"] = (i32, [i32, f32])
+    _ENGINE_PROTOTYPES[f"AWG_Get{_parameter}"] = (i32, [i32, P(f32)])
+
+
+class SimAccess(ctypes.Structure):
+    _fields_ = [("board", u32), ("space", u32), ("offset", u64), ("width", u32),
+                ("write", u32), ("value", u32)]
+
+
+class SimFrontEnd(ctypes.Structure):
+    _fields_ = [("inputChannel", ctypes.c_int), ("coupling", ctypes.c_int),
+                ("termination", ctypes.c_int), ("gain", ctypes.c_int),
+                ("attenuation", ctypes.c_int)]
+
+
+_int = ctypes.c_int
+_SIM_PROTOTYPES = {
+    "SIM_Reset": (None, []),
+    "SIM_SetBoards": (_int, [P(u32), _int]),
+    "SIM_SetConfigWord": (_int, [_int, u32]),
+    "SIM_SetFault": (_int, [_int, u32]),
+    "SIM_PeekRegister": (u32, [_int, i32]),
+    "SIM_PokeRegister": (_int, [_int, i32, u32]),
+    "SIM_PeekBar": (u32, [_int, _int, u64, _int]),
+    "SIM_SetAccessLog": (None, [_int]),
+    "SIM_GetAccessLog": (_int, [P(SimAccess), _int]),
+    "SIM_ClearAccessLog": (None, []),
+    "SIM_GetCallCount": (_int, [ctypes.c_char_p]),
+    "SIM_GetResourceCount": (_int, [_int]),
+    "SIM_GetFrontEnd": (_int, [_int, _int, P(SimFrontEnd)]),
+    "SIM_SetDmaPacing": (_int, [_int]),
+    "SIM_SetInputSignal": (_int, [_int, _int, f64, f64, f64, f64]),
+    "SIM_SetZeroError": (_int, [_int] * 7),
+    "SIM_SkipRecords": (_int, [_int, _int]),
+    "SIM_GetDroppedDmaWrites": (u64, [_int]),
+    "SIM_WriteDmaBuffer": (_int, [u64, ctypes.c_void_p, u64]),
+    "SIM_SetLoopback": (_int, [_int, _int]),
+}
+
+
+def _bind(library, prototypes):
+    for name, (result, arguments) in prototypes.items():
+        function = getattr(library, name)
+        function.restype = result
+        function.argtypes = arguments
+
+
+_bind(engine, _ENGINE_PROTOTYPES)
+_bind(sim, _SIM_PROTOTYPES)
+EXPORTS = tuple(sorted(_ENGINE_PROTOTYPES))

@@ -1,0 +1,353 @@
+"""One opened board: record geometry, clock, trigger, front end, acquisition, calibration,
+diagnostics and the generator, with Python names and types."""
+import ctypes
+import time
+
+import numpy as np
+
+from . import _library
+from ._calls import call, get, get_many
+from .errors import DAQError
+from .generator import Generator
+
+_UNSET = -(2 ** 31)  # a getter leaves this when the model has nothing to report
+_i32, _u32, _f32 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_float
+
+
+def _optional(name, *leading):
+    value = _i32(_UNSET)
+    call(name, *leading, ctypes.byref(value))
+    return None if value.value == _UNSET else value.value
+
+
+class Lane:
+    """The front end of one ADC lane (on single-lane boards: of the selected input)."""
+
+    def __init__(self, board, index):
+        self._board = board
+        self.index = index
+
+    def _get(self, setting):
+        self._board._require_open()
+        return _optional(f"DAQ_Get{setting}", self.index)
+
+    def _set(self, setting, value):
+        self._board._require_open()
+        call(f"DAQ_Set{setting}", self.index, int(value))
+
+    gain = property(lambda self: self._get("Gain"), lambda self, v: self._set("Gain", v))
+    attenuation = property(lambda self: self._get("Attenuation"),
+                           lambda self, v: self._set("Attenuation", v))
+    coupling = property(lambda self: self._get("Coupling"),
+                        lambda self, v: self._set("Coupling", v))
+    termination = property(lambda self: self._get("Termination"),
+                           lambda self, v: self._set("Termination", v))
+
+    def settings(self):
+        return {"gain": self.gain, "attenuation": self.attenuation,
+                "coupling": self.coupling, "termination": self.termination}
+
+    def __repr__(self):
+        return f"Lane({self.index}, {self.settings()})"
+
+
+class Board:
+    """An opened board. Use as a context manager: ``with ostrel.Board(0) as board: ...``.
+
+    Only one board can be open at a time in a process (the engine's state is process-wide)."""
+
+    _open_board = None
+
+    def __init__(self, index=0):
+        if Board._open_board is not None:
+            raise DAQError("DAQ_OpenDevice", -1, "another Board is open; close it first")
+        self.index = int(index)
+        scanned = _i32()
+        call("DAQ_CheckSystem", ctypes.byref(scanned))
+        count = get("DAQ_GetDeviceNum", _i32)
+        if not 0 <= self.index < count:
+            _library.engine.DAQ_CloseDevice()
+            raise DAQError("DAQ_OpenDevice", -1,
+                           f"no board at index {self.index} ({count} on the bus)")
+        result = _library.engine.DAQ_OpenDevice(self.index)
+        if result != 0:
+            _library.engine.DAQ_CloseDevice()
+            raise DAQError("DAQ_OpenDevice", result, _OPEN_FAILURES.get(result, ""))
+        self._open = True
+        Board._open_board = self
+        self.generator = Generator(self)
+
+    # ---- lifetime ---------------------------------------------------------------------------
+    def close(self):
+        """Stops acquisition and closes the board; safe to call twice."""
+        if getattr(self, "_open", False):
+            self._open = False
+            Board._open_board = None
+            call("DAQ_CloseDevice")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:  # never raise from a finaliser
+            pass
+
+    def _require_open(self):
+        if not getattr(self, "_open", False):
+            raise DAQError("Board", -1, "the board is closed")
+
+    # ---- identity and model parameters --------------------------------------------------------
+    @property
+    def model(self):
+        """Model code from the board's device ID (5..10, 0 for 0xE001, -1 unknown)."""
+        return get("DAQ_GetDeviceModel", _i32, self.index)
+
+    @property
+    def info(self):
+        names = ("vendor_id", "device_id", "bus", "slot", "function", "interrupt")
+        return dict(zip(names, get_many("DAQ_GetDeviceInfo", [_u32] * 6, self.index)))
+
+    lane_count = property(lambda self: get("DAQ_GetADCNumber", _i32))
+    max_record_length = property(lambda self: get("DAQ_GetMaxRecordLength", _i32))
+    records_in_memory = property(lambda self: get("DAQ_GetRecordNumInMem", _i32))
+    dma_transfer_points = property(lambda self: get("DAQ_GetDMATransferPoints", _i32))
+    gain_count = property(lambda self: get("DAQ_GetGainNumber", _i32))
+    attenuation_count = property(lambda self: get("DAQ_GetAttenuationNumber", _i32))
+    coupling_count = property(lambda self: get("DAQ_GetCouplingNumber", _i32))
+    termination_count = property(lambda self: get("DAQ_GetTerminationNumber", _i32))
+
+    @property
+    def dma_info(self):
+        """(trailer points, DMA info value, DMA chunks)."""
+        return get_many("DAQ_GetDMAInfo", [ctypes.c_int16] * 3)
+
+    @property
+    def sampling_rates(self):
+        """The model's sampling-rate table in MS/s, indexed by clock-divider code."""
+        rate, count = get_many("DAQ_CheckSamplingRates", [_f32, _i32], 0)
+        return [get_many("DAQ_CheckSamplingRates", [_f32, _i32], code)[0]
+                for code in range(count)] if count > 0 else []
+
+    # ---- record geometry and timing -----------------------------------------------------------
+    @property
+    def record_length(self):
+        return _optional("DAQ_GetRecordLength")
+
+    @record_length.setter
+    def record_length(self, value):
+        call("DAQ_SetRecordLength", int(value))
+
+    @property
+    def record_number(self):
+        return _optional("DAQ_GetRecordNumber")
+
+    @record_number.setter
+    def record_number(self, value):
+        call("DAQ_SetRecordNumber", int(value))
+
+    @property
+    def clock_divider(self):
+        return _optional("DAQ_GetClockDivider")
+
+    @clock_divider.setter
+    def clock_divider(self, code):
+        call("DAQ_SetSamplingRate", int(code))
+
+    @property
+    def sampling_rate(self):
+        """Current sampling rate in MS/s."""
+        return get_many("DAQ_GetSamplingRate", [_u32, _f32])[1]
+
+    @property
+    def trigger(self):
+        return _optional("DAQ_GetTrigger")
+
+    @trigger.setter
+    def trigger(self, value):
+        call("DAQ_SetTrigger", int(value))
+
+    @property
+    def input_channel(self):
+        return _optional("DAQ_GetInputChannel")
+
+    @input_channel.setter
+    def input_channel(self, channel):
+        call("DAQ_SetInputChannel", int(channel))
+
+    def set_indicator(self, code):
+        call("DAQ_SetLEDCode", int(code))
+
+    def set_record_counters(self, counters):
+        values = [int(value) for value in counters]
+        if len(values) != 4:
+            raise ValueError("four record counters are needed")
+        call("DAQ_SetRecordCounters", *values)
+
+    def lane(self, index):
+        return Lane(self, int(index))
+
+    @property
+    def lanes(self):
+        return [Lane(self, index) for index in range(self.lane_count)]
+
+    # ---- raw registers ------------------------------------------------------------------------
+    def read_register(self, index):
+        return get("ReadMemory32", _u32, int(index))
+
+    def write_register(self, index, value):
+        call("WriteMemory32", int(index), int(value) & 0xFFFFFFFF)
+
+    # ---- acquisition --------------------------------------------------------------------------
+    def configure(self, record_length, record_number, start=False):
+        """Configures records of record_length points per lane, record_number records per frame."""
+        self._require_open()
+        name = "DAQ_ConfigAcquisition_and_Start" if start else "DAQ_ConfigAcquisition"
+        call(name, int(record_length), int(record_number))
+        self._frame_shape = (self.lane_count, int(record_length) * int(record_number))
+
+    def start(self):
+        self._require_open()
+        call("DAQ_StartAcquisition")
+
+    def stop(self):
+        call("DAQ_StopAcquisition")
+
+    @property
+    def new_frame_available(self):
+        return _library.engine.DAQ_NewDataFrameAvailable() == 1
+
+    @property
+    def frame_shape(self):
+        shape = getattr(self, "_frame_shape", None)
+        if shape is None:
+            raise DAQError("DAQ_ConfigAcquisition", -1, "configure the acquisition first")
+        return shape
+
+    def latest_frame(self, out=None):
+        """Reads the latest frame into out (or a new array) of shape (lanes, points), int16."""
+        lanes, points = self.frame_shape
+        if out is None:
+            out = np.empty((lanes, points), dtype=np.int16)
+        elif (out.shape != (lanes, points) or out.dtype != np.int16
+              or not out.flags.c_contiguous or not out.flags.writeable):
+            raise ValueError(f"out must be a writable C-contiguous int16 array of shape "
+                             f"{(lanes, points)}")
+        pointers = [out[lane].ctypes.data if lane < lanes else None for lane in range(4)]
+        call("DAQ_GetLatestFrame", *pointers)
+        return out
+
+    def wait_for_frame(self, timeout=5.0):
+        """Waits until a new frame is announced; raises TimeoutError after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while _library.engine.DAQ_NewDataFrameAvailable() != 1:
+            if time.monotonic() > deadline:
+                raise TimeoutError("no frame within %.1f s" % timeout)
+            time.sleep(0.0002)
+
+    def frames(self, count=None, timeout=5.0):
+        """Yields frames as they are announced, each a new (lanes, points) int16 array; starts
+        and stops the acquisition around the iteration."""
+        self.start()
+        try:
+            produced = 0
+            while count is None or produced < count:
+                self.wait_for_frame(timeout)
+                yield self.latest_frame()
+                produced += 1
+        finally:
+            self.stop()
+
+    def acquire(self, frames=1, timeout=5.0):
+        """Acquires frames consecutive frames into one (frames, lanes, points) int16 array."""
+        lanes, points = self.frame_shape
+        out = np.empty((int(frames), lanes, points), dtype=np.int16)
+        self.start()
+        try:
+            for index in range(int(frames)):
+                self.wait_for_frame(timeout)
+                self.latest_frame(out[index])
+        finally:
+            self.stop()
+        return out
+
+    @property
+    def status(self):
+        """(records received, frame counter, data rate in MB/s)."""
+        return get_many("DAQ_CheckDMA", [_i32, _i32, _f32])
+
+    @property
+    def frame_statistics(self):
+        values = (_i32 * 9)()
+        call("DAQ_GetDebugValue", values)
+        return list(values)
+
+    # ---- calibration and measurement ----------------------------------------------------------
+    def calibrate_dc_offset(self):
+        call("DAQ_Calibration_DCOffset")
+
+    def calibrate_vertical_scale(self):
+        call("DAQ_Calibration_VerticalScale")
+
+    def self_calibrate(self):
+        call("DAQ_SelfCalibrationOnce")
+
+    def measure(self, samples):
+        """(peak-to-peak, mean, RMS) in volts of a block of int16 samples."""
+        block = np.ascontiguousarray(samples, dtype=np.int16)
+        return get_many("DAQ_MeasureSignal", [_f32] * 3, block.ctypes.data, int(block.size))
+
+    @property
+    def vertical_info(self):
+        """(full scale in millivolts, largest ADC code)."""
+        return get_many("DAQ_GetVerticalInfo", [_f32, _i32])
+
+    # ---- DMA diagnostics ----------------------------------------------------------------------
+    def _pool_bytes(self):
+        return 16 * self.dma_transfer_points * 2
+
+    def bandwidth_test(self):
+        """Fills the DMA pool once; returns (MB/s, the pool as a uint8 array)."""
+        pool = np.empty(self._pool_bytes(), dtype=np.uint8)
+        rate = _f32()
+        call("DAQ_DMABandwidthTest", pool.ctypes.data, ctypes.byref(rate))
+        return rate.value, pool
+
+    def copy_dma_pool(self):
+        pool = np.empty(self._pool_bytes(), dtype=np.uint8)
+        call("DAQ_CopyDMAPool", pool.ctypes.data)
+        return pool
+
+    def process_dma_pool(self, record_length, records_per_frame):
+        """(first chained tag or None, records in the chain)."""
+        first, count = _i32(_UNSET), _i32()
+        call("DAQ_ProcessDMAPool", None, ctypes.byref(first), ctypes.byref(count),
+             int(record_length), int(records_per_frame))
+        return (None if first.value == _UNSET else first.value), count.value
+
+
+_OPEN_FAILURES = {-1: "no board or the driver library cannot be opened",
+                  -2: "configuration revision is not 9",
+                  -3: "driver control device unavailable",
+                  -4: "DMA buffer cannot be locked"}
+
+
+def boards():
+    """Lists the boards on the bus: dicts of index, vendor and device ID, location and model."""
+    count = _i32()
+    call("DAQ_CheckSystem", ctypes.byref(count))
+    found = get("DAQ_GetDeviceNum", _i32)
+    listed = []
+    for index in range(found):
+        values = get_many("DAQ_GetDeviceInfo", [_u32] * 6, index)
+        listed.append({"index": index, "vendor_id": values[0], "device_id": values[1],
+                       "bus": values[2], "slot": values[3], "function": values[4],
+                       "model": get("DAQ_GetDeviceModel", _i32, index)})
+    # The check leaves the driver library open; closing with nothing open gives it back.
+    if Board._open_board is None:
+        _library.engine.DAQ_CloseDevice()
+    return listed
