@@ -32,6 +32,8 @@ install(FILES ${PROJECT_BINARY_DIR}/OstrelDAQEngineConfig.cmake
               ${PROJECT_BINARY_DIR}/OstrelDAQEngineConfigVersion.cmake
         DESTINATION ${OSTREL_CMAKE_DIR})
 
+# Relocatable: the prefix is found from where the .pc file lies, so an install with --prefix works.
+file(RELATIVE_PATH OSTREL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel-daq-engine.pc.in
                ${PROJECT_BINARY_DIR}/ostrel-daq-engine.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ostrel-daq-engine.pc

@@ -269,6 +269,9 @@ uint64_t BoardDma::Impl::SamplesAtLocked(Clock::time_point now) const {
 void BoardDma::Impl::ReoriginLocked(Clock::time_point now, uint64_t sample) {
     originTime_ = now;
     originSample_ = sample;
+    // Idle time does not count on the board's clock: an output released while the board idled
+    // has been playing since before the clock resumes, not from a sample still to come.
+    for (uint64_t &origin : phaseOrigin_) origin = std::min(origin, sample);
 }
 
 void BoardDma::Impl::SyncClockLocked(Clock::time_point now, int pacing) {

@@ -191,7 +191,10 @@ bool SimBoard::WriteBar(uint32_t addressSpace, uint64_t offset, int width, uint3
     if (offset >= bytes || bytes - offset < static_cast<uint64_t>(width)) return false;
     value &= WidthMask(width);
     switch (addressSpace) {
-    case 0: WriteBar0(offset, width, value); break;
+    case 0:
+        WriteBar0(offset, width, value);
+        if (dma_) dma_->Bar0Written(offset, width);  // output mask and waveform memory watchers
+        break;
     case 2:
         if (BoardDma::HandlesBar2(offset) && dma_) {
             dma_->WriteBar2(offset, width, value);

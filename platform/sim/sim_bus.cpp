@@ -448,9 +448,10 @@ uint32_t Bus::UnlockDma(WD_DMA *dma) {
             granuleUsed_[lock->firstGranule + granule] = false;
         }
     }
-    // The dispatcher stops writing before the memory goes.
-    if (BoardDma *boardDma = lock->board->Dma()) boardDma->BufferUnlocking();
+    // The board forgets the buffer first (no new batch can find it), then the dispatcher stops
+    // writing, and only then does the memory go.
     lock->board->RemoveLockedBuffer(lock->memory);
+    if (BoardDma *boardDma = lock->board->Dma()) boardDma->BufferUnlocking();
     ::operator delete(lock->memory, kDmaAlignment);
     return WD_STATUS_SUCCESS;
 }
