@@ -28,6 +28,10 @@ struct RingStatus {
     std::atomic<int32_t> FrameCounter{0};         // frames declared complete since the start, - 1
     std::atomic<float> DataRate{0.0f};            // megabytes (10^6 bytes) of frames per second
     std::array<std::atomic<int32_t>, kFrameStatisticsCount> FrameStatistics{};
+    // Records copied into each ring frame since the thread last recycled it (or started). The
+    // thread cannot add to a frame the readout holds, only clear it, so a count read while
+    // holding the frame tells whether every record in it belongs to the same pass.
+    std::array<std::atomic<int32_t>, kRingFrames> FrameRecords{};
     std::atomic<bool> NewFrameAvailable{false};   // set by the thread; cleared by start and readout
     RingGuard Guard;                              // keeps the thread out of the frame being read
 };

@@ -92,13 +92,15 @@ uint32_t HoldLatestFrame(AcquisitionState &acquisition) {
 
 }  // namespace
 
-int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3) {
+int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3,
+                        bool *whole) {
     AcquisitionState &acquisition = g_engine.acquisition;
     const uint32_t lanes = g_engine.model.ADCNumber;
     if (lanes >= 1 && lane0 == nullptr) return -1;
     if (lanes >= 2 && lane1 == nullptr) return -1;
     if (lanes >= 4 && (lane2 == nullptr || lane3 == nullptr)) return -1;
 
+    if (whole != nullptr) *whole = false;
     acquisition.Ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
     if (!acquisition.HostBuffersAllocated || acquisition.RecordsPerFrame == 0) return 0;
     if (lanes != 1 && lanes != 2 && lanes != 4) return 0;
@@ -128,6 +130,11 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
             SplitFourLanes(source, pointsPerLane, offsets + kLaneOffset0, lane0, lane1, lane2,
                            lane3);
             break;
+    }
+    if (whole != nullptr) {
+        const uint32_t frame = firstRecord / acquisition.RecordsPerFrame;
+        *whole = acquisition.Ring.FrameRecords[frame].load(std::memory_order_acquire) >=
+                 static_cast<int32_t>(acquisition.RecordsPerFrame);
     }
     acquisition.Ring.Guard.EndReading();
     return 0;

@@ -19,6 +19,10 @@ void SplitFourLanes(const int16_t *source, size_t pointsPerLane, const int16_t o
 // DAQ_GetLatestFrame: -1 (and nothing changed) when a lane the model has is null; otherwise clears
 // NewFrameAvailable, copies record length x record number samples to each lane (nothing when no
 // acquisition is set up) and returns 0.
-int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3);
+// When whole is given it tells whether the frame copied held every one of its records (a frame is
+// announced once more than half have arrived; a missing record leaves older samples in its place).
+// It is false when nothing was copied.
+int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3,
+                        bool *whole = nullptr);
 
 }  // namespace ostrel

@@ -23,6 +23,7 @@ void RecordScanner::BeginRun() {
     for (int frame = 0; frame < kRingFrames; ++frame) {
         frameComplete_[frame] = false;
         frameRecordCounts_[frame] = 0;
+        status_.FrameRecords[frame].store(0, std::memory_order_relaxed);
     }
     recordsReceived_ = 0;
     frameCounter_ = -1;
@@ -115,6 +116,7 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     FollowBoard(slot, tag);
 
     ++frameRecordCounts_[frame];
+    status_.FrameRecords[frame].store(frameRecordCounts_[frame], std::memory_order_release);
     const uint32_t next = (frame + 1) % kRingFrames;
     const uint32_t previous = (frame + kRingFrames - 1) % kRingFrames;
     status_.LatestFrameStart.store(previous * recordsPerFrame, std::memory_order_release);
@@ -158,6 +160,7 @@ void RecordScanner::RecycleFrame(uint32_t frame) {
                 recordsPerFrame);
     frameComplete_[frame] = false;
     frameRecordCounts_[frame] = 0;
+    status_.FrameRecords[frame].store(0, std::memory_order_relaxed);
 }
 
 void RecordScanner::PublishStatistics() {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "OstrelDAQEngine.h"
+#include "acquisition/frame_readout.h"
 #include "engine/engine_state.h"
 #include "platform/os/os_services.h"
 
@@ -59,16 +60,25 @@ bool WaitForFrame(LaneBuffers &buffers, double boundSeconds) {
     const int64_t frequency = os::PerformanceFrequency();
     const int64_t start = os::PerformanceCounter();
     const double boundTicks = boundSeconds * static_cast<double>(frequency);
-    while (DAQ_NewDataFrameAvailable() == 0) {
-        os::SleepMilliseconds(kFramePollMilliseconds);
-        if (static_cast<double>(os::PerformanceCounter() - start) > boundTicks) {
-            // One last look, so that a frame announced during the final sleep is not lost.
-            if (DAQ_NewDataFrameAvailable() != 0) break;
+    for (;;) {
+        while (DAQ_NewDataFrameAvailable() == 0) {
+            os::SleepMilliseconds(kFramePollMilliseconds);
+            if (static_cast<double>(os::PerformanceCounter() - start) > boundTicks) {
+                // One last look, so that a frame announced during the final sleep is not lost.
+                if (DAQ_NewDataFrameAvailable() != 0) break;
+                return false;
+            }
+        }
+        // A frame announced with records missing still holds, in their place, records of an
+        // earlier frame, taken perhaps before a setting changed: a mean over it would be wrong.
+        // Such a frame is passed over for the next one.
+        bool whole = false;
+        if (ReadLatestFrame(buffers.Lane(0), buffers.Lane(1), buffers.Lane(2), buffers.Lane(3),
+                            &whole) != 0) {
             return false;
         }
+        if (whole) return true;
     }
-    return DAQ_GetLatestFrame(buffers.Lane(0), buffers.Lane(1), buffers.Lane(2), buffers.Lane(3)) ==
-           0;
 }
 
 }  // namespace ostrel

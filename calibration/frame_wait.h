@@ -40,8 +40,8 @@ constexpr double kFrameTimesPerWait = 10.0;
 double FrameWaitBoundSeconds();
 
 // Polls for an announced frame, sleeping 1 ms after each poll that finds none, for at most
-// boundSeconds; then reads the frame into the lane buffers (lane 0 first). False when no frame
-// came in time (nothing read) or the readout refused.
+// boundSeconds, and reads it into the lane buffers (lane 0 first); a frame with records missing is
+// passed over for the next. False when no whole frame came in time or the readout refused.
 bool WaitForFrame(LaneBuffers &buffers, double boundSeconds);
 
 }  // namespace ostrel
