@@ -1,6 +1,43 @@
 # Tests of what users build on: the installed package, the Python package and the command-line
-# tool. They run the native Linux build only (not the cross build, not under sanitizers, whose
-# runtimes a plain python3 or cc cannot load).
+# tool. The installed package and the Python package run on the native Linux build only (not under
+# sanitizers, whose runtimes a plain python3 or cc cannot load); the Windows build runs the tool's
+# commands under wine instead.
+if(CMAKE_CROSSCOMPILING AND WIN32)
+  # Each command on the simulated bus, and bad input: what must appear in the tool's output. The
+  # tool is built before the tests set the emulator, so the wine runner is named here; each case
+  # runs in a directory of its own.
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    set(OSTREL_WINE_RUNNER ${CMAKE_CROSSCOMPILING_EMULATOR})
+  else()
+    set(OSTREL_WINE_RUNNER ${CMAKE_BINARY_DIR}/wine-run.sh)
+  endif()
+  set(OSTREL_TOOL_CASES
+    "list|--simulate A006,A001 list|2 boards"
+    "info|--simulate A005 info 0|lanes 4, max record length 8192"
+    "acquire|--simulate A006 acquire 0 --frames 2 --record-length 256 --records 64 --output frames.csv|2 frames of 2 lanes"
+    "calibrate|--simulate A002 calibrate 0|16 entries"
+    "bandwidth|--simulate A001 bandwidth 0|1310720 bytes"
+    "awg|--simulate A006 awg 0 --channel 1 --shape square --frequency 2.5e6 --duty 0.3|channel 1: square"
+    "bad_input|--simulate A001 info 3|no board 3")
+  foreach(case IN LISTS OSTREL_TOOL_CASES)
+    string(REPLACE "|" ";" fields "${case}")
+    list(GET fields 0 name)
+    list(GET fields 1 arguments)
+    list(GET fields 2 expected)
+    separate_arguments(arguments UNIX_COMMAND "${arguments}")
+    set(directory ${PROJECT_BINARY_DIR}/tool_tests/${name})
+    file(MAKE_DIRECTORY ${directory})
+    add_test(NAME tool_${name} COMMAND ${OSTREL_WINE_RUNNER} $<TARGET_FILE:ostrel-daq> ${arguments}
+             WORKING_DIRECTORY ${directory})
+    set_tests_properties(tool_${name} PROPERTIES TIMEOUT 300 PASS_REGULAR_EXPRESSION "${expected}")
+  endforeach()
+  # Bad input must also end with a non-zero exit code.
+  add_test(NAME tool_bad_input_exit_code
+           COMMAND ${OSTREL_WINE_RUNNER} $<TARGET_FILE:ostrel-daq> --simulate A001 info 3
+           WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/tool_tests/bad_input)
+  set_tests_properties(tool_bad_input_exit_code PROPERTIES TIMEOUT 120 WILL_FAIL TRUE)
+  return()
+endif()
 if(CMAKE_CROSSCOMPILING OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   return()
 endif()

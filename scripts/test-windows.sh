@@ -17,13 +17,13 @@ phase_start=$(now)
 phase_done() { timings+=("$1 $(elapsed "$phase_start") s"); phase_start=$(now); }
 total_start=$phase_start
 
-# Wine's server outlives the last program by a few seconds: wait for it, so nothing of this run is
-# left behind. After a failure a program may still be running: stop everything first.
+# The test runner keeps one wine server alive for the whole run (it lingers after the last
+# program): stop it, and anything a failed test left running, and wait until it is gone, so
+# nothing of this run is left behind.
 finish() {
-  local status=$?
-  if [ -x "$WINESERVER" ]; then
-    [ "$status" -ne 0 ] && WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -k 2>/dev/null
-    WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -w || true
+  if [ -x "$WINESERVER" ] && [ -d "$OSTREL_WINEPREFIX" ]; then
+    WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -k 2>/dev/null || true
+    WINEPREFIX="$OSTREL_WINEPREFIX" "$WINESERVER" -w 2>/dev/null || true
   fi
 }
 trap finish EXIT
