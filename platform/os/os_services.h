@@ -10,8 +10,9 @@ namespace ostrel::os {
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
 
-// Gives the processor away for a moment (tens of microseconds at most): for a thread that polls
-// and knows it has nothing to do for longer than that. On a busy machine such a thread is then
+// Gives the processor away for a moment (typically under 100 microseconds; a loaded machine can
+// make it milliseconds): for a thread that polls and knows it has nothing to do for longer than
+// that. On a busy machine such a thread is then
 // scheduled again promptly, where one that never yields is pre-empted for whole time slices.
 void PauseBriefly();
 
