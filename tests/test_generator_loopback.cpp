@@ -57,10 +57,15 @@ LaneMeasurement Measure(const std::vector<int16_t> &lane, double samplesPerSecon
     return result;
 }
 
-// One frame of both lanes through the loopback.
+// One frame of both lanes through the loopback. The board runs at its full DMA speed: it then
+// waits for the thread's descriptors and loses no record, so the frame read holds only acquired
+// records. In realtime pacing a busy machine delays the thread, records are lost, and the frame
+// before the newest record may be one that got few or none of them (ring memory never written).
+// The loopback's time base is the sample index, the same at every pacing.
 bool AcquireFrame(std::vector<int16_t> &lane0, std::vector<int16_t> &lane1) {
     lane0.assign(kRecordLength * kRecords, 0);
     lane1.assign(kRecordLength * kRecords, 0);
+    if (SIM_SetDmaPacing(SIM_DMA_MAXRATE) != 0) return false;
     if (DAQ_ConfigAcquisition(kRecordLength, kRecords) != 0) return false;
     if (DAQ_StartAcquisition() != 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
