@@ -1,18 +1,16 @@
-// POSIX: a short sleep. Its wake-up is late by the timer slack (about 85 us in all for 20 us) and,
-// on a loaded machine, now and then by milliseconds; sched_yield looks faster but is worse here:
-// a thread that keeps yielding stays runnable, the scheduler charges it like a busy loop and
-// pre-empts it for whole time slices, and on the simulator it also takes the processor from the
-// board's own thread. Measured over 10 s per model at the fastest rate, the yielding loop lost
-// several times more records (partial frames) than this sleep, idle and under load alike.
-#include <time.h>
+// POSIX: hand the processor to another ready thread, if there is one, and come back at once
+// otherwise. A short nanosleep is not brief on a virtual machine: a 20 us sleep lasts about 85 us
+// typically and, now and then, milliseconds (the halted virtual processor has to be woken), longer
+// than the board's queue of descriptors lasts at its fastest rates, so records were lost. Yielding
+// keeps the thread on its processor: no loss on an otherwise idle machine. The price is a processor
+// kept busy while the acquisition runs, and on a machine whose processors are all saturated the
+// scheduler charges the yielding thread like a busy loop, so there it loses more than the sleep.
+#include <sched.h>
 
 #include "platform/os/os_services.h"
 
 namespace ostrel::os {
 
-void PauseBriefly() {
-    timespec pause{0, 20000L};
-    nanosleep(&pause, nullptr);
-}
+void PauseBriefly() { sched_yield(); }
 
 }  // namespace ostrel::os
