@@ -71,9 +71,9 @@ void AcquisitionThreadBody(void *) {
         const int32_t recordsBefore = scanner.RecordsReceived();
         scanner.Pass();
         // Nothing new, and the board holds a full buffer of descriptors (several chunks of work,
-        // over a millisecond even at the fastest rate, before it needs another): step aside for a
-        // moment. A thread that spins without end is pre-empted for whole time slices on a busy
-        // machine, long enough for the board's queue to run dry and records to be lost.
+        // about a millisecond at the fastest rate, before it needs another): let any other ready
+        // thread run, and poll again at once if there is none. The pause must never oversleep
+        // that millisecond, or the board's queue runs dry and records are lost.
         if (descriptorsFull && scanner.RecordsReceived() == recordsBefore) os::PauseBriefly();
     }
 

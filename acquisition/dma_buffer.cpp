@@ -25,8 +25,9 @@ bool HoldsAnything(const AcquisitionState &acquisition) {
 
 int32_t DmaLock(WDC_DEVICE_HANDLE handle) {
     AcquisitionState &acquisition = g_engine.acquisition;
-    // A lock without a teardown since the last one (an open without a close): give back the
-    // earlier buffer and control device instead of leaking them.
+    // A lock without a teardown since the last one: give back the earlier buffer and control
+    // device instead of leaking them. (The open releases an earlier board before it gets here;
+    // this keeps the lock safe on its own.)
     if (HoldsAnything(acquisition)) DmaTeardown();
 
     acquisition.DmaDeviceHandle = handle;

@@ -59,6 +59,23 @@ int32_t OpenActiveBoard(int32_t boardIndex) {
     return discovery.LastStatus;
 }
 
+// Gives back everything the open board holds, in the close's order: the acquisition thread is
+// stopped before anything it reads goes away, then the host buffers, the DMA buffer and the
+// control device, the generator's channel arrays and the device handle; the record request is
+// forgotten so that the next configuration is never skipped. The driver library reference and the
+// scan are not touched: they belong to the open-close cycle, not to the board.
+void ReleaseOpenBoard() {
+    DiscoveryState &discovery = g_engine.discovery;
+    DmaTeardown();
+    AwgRelease();
+    if (discovery.DeviceHandle != nullptr) {
+        DeviceClose(discovery.DeviceHandle);
+        discovery.DeviceHandle = nullptr;
+    }
+    g_engine.acquisition.RecordLength = 0;
+    g_engine.acquisition.RecordNumber = 0;
+}
+
 }  // namespace
 }  // namespace ostrel
 
@@ -96,23 +113,18 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) {
     if (!g_engine.acquisition.ThreadStopped.load(std::memory_order_acquire)) {
         return discovery.LastStatus;
     }
+    // A board still open from an earlier open without a close is released first, so the process
+    // never holds two handles, buffers or generator states (each step releases only what exists).
+    ostrel::ReleaseOpenBoard();
     return ostrel::OpenActiveBoard(boardIndex);
 }
 
 OSTREL_API int32_t DAQ_CloseDevice(void) {
     ostrel::DiscoveryState &discovery = g_engine.discovery;
-    ostrel::DmaTeardown();  // stops the acquisition thread before anything it reads goes away
-    ostrel::AwgRelease();
-    if (discovery.DeviceHandle != nullptr) {
-        ostrel::DeviceClose(discovery.DeviceHandle);
-        discovery.DeviceHandle = nullptr;
-    }
+    ostrel::ReleaseOpenBoard();
     discovery.LastStatus = static_cast<int32_t>(ostrel::CloseDriverLibrary());
-    // The next open scans again and its first configuration is never skipped; the discovery
-    // tables and model parameters stay readable.
+    // The next open scans again; the discovery tables and model parameters stay readable.
     discovery.SystemScanned = false;
-    g_engine.acquisition.RecordLength = 0;
-    g_engine.acquisition.RecordNumber = 0;
     return discovery.LastStatus;
 }
 

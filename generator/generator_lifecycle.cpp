@@ -45,7 +45,8 @@ void AwgStartUp() {
     const BoardModelState &model = g_engine.model;
     generator.AwgMidCode = (model.AwgMaxCode - 1) / 2;
 
-    // A second open without a close replaces the arrays of the first; unique_ptr frees those.
+    // Arrays of an earlier start-up are normally gone (the open releases an earlier board first);
+    // any left would be replaced here, and unique_ptr frees them.
     const int32_t tableLength = model.AwgTableLength > 0 ? model.AwgTableLength : 0;
     if (!AllocateChannelState(generator, tableLength)) {
         AwgRelease();  // no half-made state: the exports then refuse instead of touching it

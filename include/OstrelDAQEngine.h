@@ -56,7 +56,11 @@ OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount);
 
 /* Opens board boardIndex (an index out of range keeps the board opened before).
    0 success (or nothing found); -1 no board / library failure; -2 configuration revision is not 9;
-   -3 driver control device unavailable; -4 DMA buffer cannot be locked. */
+   -3 driver control device unavailable; -4 DMA buffer cannot be locked.
+   A board left open by an earlier open without DAQ_CloseDevice is released first, as the close
+   releases it (acquisition stopped, DMA buffer, generator state, device handle, record request),
+   so one board is held at a time; the driver library stays open and the scan is not repeated.
+   While an acquisition runs the call returns 0 and leaves the open board as it is. */
 OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex);
 
 /* Stops acquisition, releases the DMA buffer and the generator, closes the board and the driver

@@ -2,9 +2,12 @@
 // the discovery tables and the device-information exports with their refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "OstrelDAQEngine.h"
@@ -310,6 +313,140 @@ TEST(OpenDevice, KeepsTheResourcesOfTheOpenedBoard) {
         EXPECT_EQ(bus, static_cast<uint32_t>(index + 1));
         EXPECT_EQ(slot, 0u);
         EXPECT_EQ(function, 0u);
+    }
+}
+
+// ---- a second open without a close ------------------------------------------------------------
+
+// Waits (up to 20 s of wall time) for an announced frame and reads it; the median of lane 0.
+bool ReadAFrame(uint32_t length, uint32_t number, int16_t &laneZeroMedian) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (DAQ_NewDataFrameAvailable() == 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const size_t perLane = static_cast<size_t>(length) * number;
+    std::vector<std::vector<int16_t>> lanes(4, std::vector<int16_t>(perLane));
+    if (DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(), lanes[3].data()) !=
+        0) {
+        return false;
+    }
+    std::nth_element(lanes[0].begin(), lanes[0].begin() + perLane / 2, lanes[0].end());
+    laneZeroMedian = lanes[0][perLane / 2];
+    return true;
+}
+
+TEST(OpenDevice, ASecondOpenWithoutACloseHoldsOneBoard) {
+    // What the first board is doing when the second open comes.
+    enum class Acquisition { None, Configured, Stopped, Running };
+    const struct {
+        const char *name;
+        std::vector<uint32_t> boards;
+        uint32_t firstConfigWord;  // configuration word of board 0 at the first open
+        int32_t firstIndex, firstResult, secondIndex;
+        Acquisition acquisition;
+        int32_t modelAfter;  // the model open after the second call
+    } cases[] = {
+        {"model 5, nothing configured", {0xA001}, 0x11800009, 0, 0, 0, Acquisition::None, 5},
+        {"model 7, configured", {0xA004}, 0x11800009, 0, 0, 0, Acquisition::Configured, 7},
+        {"model 8, acquired and stopped", {0xA005}, 0x11800009, 0, 0, 0, Acquisition::Stopped, 8},
+        {"model 6 (generator), configured", {0xA002}, 0x11800009, 0, 0, 0,
+         Acquisition::Configured, 6},
+        {"model 10, then the model 9 beside it", {0xA007, 0xA006}, 0x11800009, 0, 0, 1,
+         Acquisition::Stopped, 9},
+        {"first open refused for its revision", {0xA006}, 0x11800008, 0, -2, 0, Acquisition::None,
+         9},
+        {"model 9 acquiring: the second open leaves it", {0xA006, 0xA001}, 0x11800009, 0, 0, 1,
+         Acquisition::Running, 9},
+    };
+    constexpr uint32_t kLength = 1024, kNumber = 16;
+    // Each board's inputs get a level of their own, so a frame tells which board it came from. The
+    // readout is the level give or take the zero error (up to 300 codes) and the table offset in
+    // force (up to about 1000); an unwritten buffer would read near -8192 - offset.
+    auto levelOf = [](int board) { return board == 0 ? -5000.0 : 5000.0; };
+    constexpr int kLevelTolerance = 2000;
+
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SIM_Reset();
+        UseBoards(c.boards);
+        ASSERT_EQ(SIM_SetConfigWord(0, c.firstConfigWord), 0);
+        ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
+        for (int board = 0; board < static_cast<int>(c.boards.size()); ++board) {
+            for (int input = 0; input < 4; ++input) {
+                SIM_SetInputSignal(board, input, levelOf(board), 0.0, 0.0, 0.0);
+            }
+        }
+
+        ASSERT_EQ(DAQ_OpenDevice(c.firstIndex), c.firstResult);
+        const bool firstOpened = c.firstResult == 0;
+        if (firstOpened) {
+            ASSERT_EQ(AWG_SetAmplitude(0, 0.5f), 0);
+            if (c.acquisition != Acquisition::None) {
+                ASSERT_EQ(DAQ_ConfigAcquisition(kLength, kNumber), 0);
+            }
+            if (c.acquisition == Acquisition::Stopped || c.acquisition == Acquisition::Running) {
+                ASSERT_EQ(DAQ_StartAcquisition(), 0);
+                int16_t median = 0;
+                ASSERT_TRUE(ReadAFrame(kLength, kNumber, median));
+            }
+            if (c.acquisition == Acquisition::Stopped) {
+                ASSERT_EQ(DAQ_StopAcquisition(), 0);
+            }
+        }
+        ASSERT_EQ(SIM_SetConfigWord(0, 0x11800009), 0);
+
+        const bool running = c.acquisition == Acquisition::Running;
+        const WDC_DEVICE_HANDLE handleBefore = g_engine.discovery.DeviceHandle;
+        EXPECT_EQ(DAQ_OpenDevice(c.secondIndex), 0);
+
+        // One board held: one handle, one locked buffer, one control device, one library reference.
+        EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 1);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DMA_BUFFERS), 1);
+        EXPECT_EQ(Resources(SIM_RESOURCE_CONTROL_DEVICE), 1);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
+        EXPECT_EQ(Calls("WDC_PciScanDevices"), 1) << "the scan is not repeated";
+        EXPECT_EQ(Calls("WDC_PciDeviceOpen"), running ? 1 : 2);
+        EXPECT_EQ(Calls("WDC_PciDeviceClose"), running ? 0 : 1);
+        // The first board's buffer is given back before the new lock, unless it still acquires.
+        EXPECT_EQ(Calls("WDC_DMABufUnlock"), running || !firstOpened ? 0 : 1);
+        EXPECT_EQ(Calls("WDC_DMAContigBufLock"), running || !firstOpened ? 1 : 2);
+        EXPECT_EQ(g_engine.model.ModelType, c.modelAfter);
+        const int32_t acquiredBoard = running ? c.firstIndex : c.secondIndex;
+        EXPECT_EQ(g_engine.discovery.ActiveDevice, acquiredBoard);
+        if (running) {
+            EXPECT_EQ(g_engine.discovery.DeviceHandle, handleBefore);
+            EXPECT_FALSE(g_engine.acquisition.ThreadStopped.load());
+        } else {
+            // The first board's record request and generator settings are gone with it.
+            EXPECT_EQ(g_engine.acquisition.RecordLength, 0u);
+            EXPECT_EQ(g_engine.acquisition.RecordNumber, 0u);
+            EXPECT_FALSE(g_engine.acquisition.HostBuffersAllocated);
+        }
+        float amplitude = -1.0f;
+        EXPECT_EQ(AWG_GetAmplitude(0, &amplitude), 0);
+        EXPECT_EQ(amplitude, running && firstOpened ? 0.5f : 0.0f);
+
+        // The board open now acquires frames of its own inputs.
+        if (!running) {
+            ASSERT_EQ(DAQ_ConfigAcquisition(kLength, kNumber), 0);
+            ASSERT_EQ(DAQ_StartAcquisition(), 0);
+        }
+        int16_t median = 0;
+        EXPECT_TRUE(ReadAFrame(kLength, kNumber, median));
+        EXPECT_NEAR(median, levelOf(acquiredBoard), kLevelTolerance);
+        EXPECT_EQ(DAQ_StopAcquisition(), 0);
+
+        // And one close gives everything back.
+        EXPECT_EQ(DAQ_CloseDevice(), 0);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DMA_BUFFERS), 0);
+        EXPECT_EQ(Resources(SIM_RESOURCE_CONTROL_DEVICE), 0);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
+        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
+        EXPECT_FALSE(g_engine.generator.ChannelStateExists());
+        SIM_Reset();  // the board's own thread ends before the next case
     }
 }
 

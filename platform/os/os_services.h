@@ -10,9 +10,9 @@ namespace ostrel::os {
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
 
-// Gives the processor away for a moment (tens of microseconds at most): for a thread that polls
-// and knows it has nothing to do for longer than that. On a busy machine such a thread is then
-// scheduled again promptly, where one that never yields is pre-empted for whole time slices.
+// Gives the processor to another ready thread, if any, and returns at once otherwise (sched_yield
+// on POSIX, SwitchToThread on Windows; not a timed sleep, whose wake-up can come milliseconds
+// late): for a thread that polls and has nothing to do at the moment.
 void PauseBriefly();
 
 // Monotonic high-resolution counter and its ticks per second (QueryPerformanceCounter and
