@@ -60,6 +60,7 @@ OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount);
    A board left open by an earlier open without DAQ_CloseDevice is released first, as the close
    releases it (acquisition stopped, DMA buffer, generator state, device handle, record request),
    so one board is held at a time; the driver library stays open and the scan is not repeated.
+   If the new board then fails to open (-2, -3, -4), no board is open: the earlier one is gone.
    While an acquisition runs the call returns 0 and leaves the open board as it is. */
 OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex);
 
