@@ -26,7 +26,7 @@ int32_t ConfigureAcquisition(uint32_t recordLength, uint32_t recordNumber, uint3
     const bool plannable = PlanAcquisition(recordLength, recordNumber, &plan);
     if (!plannable && recordLength >= minimumLength) return -1;
 
-    if (running) StopAcquisitionThread();
+    if (running && StopAcquisitionThread() != 0) return -1;  // the thread still reads it all
     if (recordLength < minimumLength) return -1;
 
     acquisition.RecordNumber = recordNumber;
@@ -52,9 +52,6 @@ OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32
     return ostrel::ConfigureAcquisition(recordLength, recordNumber, 100, true);
 }
 
-OSTREL_API int32_t DAQ_FinalizeAcquisition(void) {
-    ostrel::StopAcquisitionThread();
-    return 0;
-}
+OSTREL_API int32_t DAQ_FinalizeAcquisition(void) { return ostrel::StopAcquisitionThread(); }
 
 }  // extern "C"

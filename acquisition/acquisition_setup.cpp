@@ -8,6 +8,7 @@
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
 #include "engine/register_window.h"
+#include "frontend/record_length_coding.h"
 
 namespace ostrel {
 
@@ -30,6 +31,8 @@ bool PlanAcquisition(uint32_t recordLength, uint32_t recordNumber, AcquisitionPl
     const BoardModelState &model = g_engine.model;
     if (!IsKnownModel(model.ModelType)) return false;
     if (recordLength == 0 || recordLength > model.MaxRecordLength) return false;
+    const auto coding = RecordLengthCodingOf(model.ModelType);
+    if (!coding || !RecordLengthOnStep(*coding, recordLength)) return false;
     const uint64_t lanes = model.ADCNumber;
     if (lanes == 0) return false;
 
@@ -135,7 +138,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     acquisition.RingSlotCount = recordsPerFrame * kRingFrames;
     acquisition.RingRecordFilled = AllocateArray<uint8_t>(acquisition.RingSlotCount);
     acquisition.LastSlotTags = AllocateArray<uint32_t>(acquisition.DmaSlotCount);
-    acquisition.SlotTrailers = AllocateArray<const uint8_t *>(acquisition.DmaSlotCount);
+    acquisition.SlotTrailers = AllocateArray<uint8_t *>(acquisition.DmaSlotCount);
     if (acquisition.SlotTrailers != nullptr) {
         // Chunk-major, so slot n - 1 is the slot the board writes just before slot n. Each entry
         // is the first byte after the record's samples: its tag.

@@ -1,5 +1,7 @@
 #include "acquisition/acquisition_thread.h"
 
+#include <algorithm>
+
 #include "OstrelDAQEngine.h"
 #include "acquisition/record_scanner.h"
 #include "engine/engine_state.h"
@@ -96,6 +98,13 @@ void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
 int32_t StartAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
+    // A child of fork() has none of its parent's threads: its engine must not wait for one.
+    static const bool forkHandlerInstalled = [] {
+        os::CallInForkChild(
+            [] { g_engine.acquisition.ThreadStopped.store(true, std::memory_order_release); });
+        return true;
+    }();
+    (void)forkHandlerInstalled;
     // The thread works only on the host buffers of a successful set-up.
     if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
         acquisition.DmaDeviceHandle == nullptr) {
@@ -137,10 +146,32 @@ int32_t StartAcquisitionThread() {
 int32_t StopAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     acquisition.StopRequested.store(true, std::memory_order_release);
+    const int64_t frequency = std::max<int64_t>(os::PerformanceFrequency(), 1);
+    const int64_t start = os::PerformanceCounter();
     while (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
+        if (Milliseconds(os::PerformanceCounter() - start, frequency) >= kStopTimeoutMilliseconds) {
+            return -1;
+        }
         os::SleepMilliseconds(1);
     }
     return 0;
+}
+
+void AbandonHostBuffers() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    (void)acquisition.FrameRing.release();
+    (void)acquisition.RingRecordFilled.release();
+    (void)acquisition.LastSlotTags.release();
+    (void)acquisition.SlotTrailers.release();
+    acquisition.HostBuffersAllocated = false;
+}
+
+AcquisitionState::~AcquisitionState() {
+    // A program may end without closing the board while the thread still copies records into the
+    // ring. It is stopped before the ring goes away; one that cannot be stopped, or that the OS has
+    // ended already, keeps its buffers, which the end of the process reclaims.
+    if (ThreadStopped.load(std::memory_order_acquire)) return;
+    if (os::OtherThreadsEnded() || StopAcquisitionThread() != 0) AbandonHostBuffers();
 }
 
 }  // namespace ostrel
@@ -159,9 +190,9 @@ OSTREL_API int32_t DAQ_StartAcquisition(void) {
 }
 
 OSTREL_API int32_t DAQ_StopAcquisition(void) {
-    ostrel::StopAcquisitionThread();
+    const int32_t result = ostrel::StopAcquisitionThread();
     DAQ_SetLEDCode(0);
-    return 0;
+    return result;
 }
 
 }  // extern "C"

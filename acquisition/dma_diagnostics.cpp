@@ -191,11 +191,13 @@ int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
 int32_t CopyDmaPool(uint8_t *destination) {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (destination == nullptr) return -1;
+    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return -1;
+    // The chunks of the last set-up or test since the open (none yet: nothing to copy), and never
+    // more than the open model's 16 chunks, which is what the caller's buffer holds.
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
-    if (poolBytes != 0 && (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
-                           poolBytes > DmaBufferBytes())) {
-        return -1;
-    }
+    const uint64_t modelPoolBytes =
+        static_cast<uint64_t>(g_engine.model.DMATransferPoints) * kBytesPerPoint * kDmaChunks;
+    if (poolBytes > modelPoolBytes || poolBytes > DmaBufferBytes()) return -1;
     acquisition.PoolDestination = destination;
     if (poolBytes != 0) {
         std::memcpy(destination, acquisition.DmaBuffer, static_cast<size_t>(poolBytes));

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "OstrelDAQEngine.h"
+#include "acquisition/acquisition_setup.h"
+#include "acquisition/acquisition_thread.h"
 #include "calibration/card_data.h"
 #include "calibration/delay_seconds.h"
 #include "calibration/frame_wait.h"
@@ -18,6 +20,7 @@ namespace ostrel {
 namespace {
 
 constexpr int32_t kAcquiringIndicator = 1;  // indicator code of a board that acquires
+constexpr int32_t kCardDataNotSaved = -2;   // offsets measured and in force, file not written
 
 // A board that a calibration can run on: open, its DMA buffer locked, a recognised model with a
 // lane count the readout splits. Nothing is touched when this does not hold, so no acquisition
@@ -35,6 +38,32 @@ bool CalibrationPossible() {
 std::size_t CalibrationSamplesPerLane() {
     return static_cast<std::size_t>(g_engine.model.MaxRecordLength) * kCalibrationRecords;
 }
+
+// The caller's acquisition geometry, put back however a calibration ends. The caller's lane
+// buffers are sized for it: a readout after a calibration must fill exactly them, not the
+// calibration's longer frames. The acquisition stays stopped. A caller who had configured nothing
+// gets nothing configured back, so a readout then copies nothing.
+class CallerGeometry {
+public:
+    CallerGeometry()
+        : recordLength_(g_engine.acquisition.RecordLength),
+          recordNumber_(g_engine.acquisition.RecordNumber) {}
+    CallerGeometry(const CallerGeometry &) = delete;
+    CallerGeometry &operator=(const CallerGeometry &) = delete;
+    ~CallerGeometry() {
+        AcquisitionState &acquisition = g_engine.acquisition;
+        if (recordLength_ != 0 && DAQ_ConfigAcquisition(recordLength_, recordNumber_) == 0) return;
+        // Nothing to put back, or the set-up for it failed: no host buffers stay, so the readout
+        // copies nothing, and the next configuration of the caller's request is never skipped.
+        if (StopAcquisitionThread() == 0) ReleaseHostBuffers();
+        acquisition.RecordLength = recordLength_;
+        acquisition.RecordNumber = recordNumber_;
+    }
+
+private:
+    uint32_t recordLength_;
+    uint32_t recordNumber_;
+};
 
 // Stops any acquisition and configures the calibration geometry. False when the configuration is
 // refused; nothing has been started then.
@@ -114,6 +143,7 @@ int32_t CalibrateDcOffset() {
     if (!CalibrationPossible() || SweepSpan() == 0) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
     CalibrationState &calibration = g_engine.calibration;
@@ -150,14 +180,16 @@ int32_t CalibrateDcOffset() {
         calibration.ChannelOffsets[kSingleLaneOffset] = singleLaneOffsetBefore;
         return -1;
     }
-    SaveCardData();
-    return 0;
+    // The new offsets are in force either way; the caller learns whether they will outlast the
+    // process.
+    return SaveCardData() == 0 ? 0 : kCardDataNotSaved;
 }
 
 int32_t CalibrateVerticalScale() {
     if (!CalibrationPossible()) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
     int32_t triggerBefore = 0;
@@ -195,6 +227,7 @@ int32_t SelfCalibrateOnce() {
     if (!CalibrationPossible()) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
     int16_t &singleLaneOffset = g_engine.calibration.ChannelOffsets[kSingleLaneOffset];

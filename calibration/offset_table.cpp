@@ -62,6 +62,8 @@ int32_t UpdateChannelOffset(int32_t lane) {
     }
     const uint32_t laneCount = g_engine.model.ADCNumber;
     if (laneCount != 1 && laneCount != 2 && laneCount != 4) return 0;
+    // A lane the board does not have has no offset to choose.
+    if (laneCount != 1 && (lane < 0 || static_cast<uint32_t>(lane) >= laneCount)) return 0;
 
     int32_t(&readback)[kReadbackCount] = calibration.FrontEndReadback;
     // A single-lane board's offsets are kept per input channel: the channel takes the lane's place.
@@ -75,11 +77,7 @@ int32_t UpdateChannelOffset(int32_t lane) {
     DAQ_GetGain(settingLane, &readback[kReadbackGain]);
     DAQ_GetAttenuation(settingLane, &readback[kReadbackAttenuation]);
 
-    int offsetSlot = kSingleLaneOffset;
-    if (laneCount != 1) {
-        if (lane < 0 || static_cast<uint32_t>(lane) >= laneCount) return 0;
-        offsetSlot = kLaneOffset0 + lane;
-    }
+    const int offsetSlot = laneCount == 1 ? kSingleLaneOffset : kLaneOffset0 + lane;
     const std::optional<int32_t> index =
         OffsetIndex(settingLane, readback[kReadbackCoupling], readback[kReadbackTermination],
                     readback[kReadbackGain], readback[kReadbackAttenuation]);

@@ -10,7 +10,21 @@ using namespace ostrel;
 
 namespace {
 
+// Single-lane boards keep their settings and offsets per input channel (0..3), and the offset
+// choice addresses them by the channel in force; boards with 2 or 4 lanes address their lanes.
+constexpr int32_t kInputChannels = 4;
+
+// A lane the open board can address. Anything else is refused before a register is touched: a
+// lane-bit register would otherwise take lane 35 for lane 3. With no board open every lane below
+// four is let through, as no register is reached then anyway.
+bool LaneAddressable(int32_t lane) {
+    if (lane < 0 || lane >= kInputChannels) return false;
+    const uint32_t lanes = g_engine.model.ADCNumber;
+    return lanes <= 1 || static_cast<uint32_t>(lane) < lanes;
+}
+
 int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {
+    if (!LaneAddressable(lane)) return -1;
     const int32_t result = WriteFrontEndSetting(setting, lane, value);
     // While the DC-offset calibration runs it chooses the offsets itself.
     if (!g_engine.calibration.CalibrationActive) UpdateChannelOffset(lane);
@@ -18,7 +32,7 @@ int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {
 }
 
 int32_t GetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t *value) {
-    if (value == nullptr) return -1;
+    if (value == nullptr || !LaneAddressable(lane)) return -1;
     ReadFrontEndSetting(setting, lane, *value);
     return 0;
 }

@@ -206,7 +206,7 @@ TEST(UpdateChannelOffset, MinusHundredEntryGives8092) {
     DAQ_CloseDevice();
 }
 
-TEST(UpdateChannelOffset, LaneOutsideTheBoardReadsButChangesNothing) {
+TEST(UpdateChannelOffset, LaneOutsideTheBoardChangesNothing) {
     OpenModel(8);
     std::copy_n(NumberedEntries().begin(), ostrel::kOffsetTableEntries, g_engine.calibration.OffsetTable);
     const std::vector<int16_t> before = ChannelOffsets();
@@ -214,8 +214,7 @@ TEST(UpdateChannelOffset, LaneOutsideTheBoardReadsButChangesNothing) {
     ostrel_test::StartRegisterLog();
     EXPECT_EQ(ostrel::UpdateChannelOffset(5), 0);
     EXPECT_EQ(ChannelOffsets(), before);
-    EXPECT_EQ(g_engine.calibration.FrontEndReadback[ostrel::kReadbackCoupling], 1);
-    EXPECT_FALSE(ostrel_test::RegisterLog().empty()) << "the settings of lane 5 are read";
+    EXPECT_TRUE(ostrel_test::RegisterLog().empty()) << "a lane the board lacks is not read";
     DAQ_CloseDevice();
 }
 
