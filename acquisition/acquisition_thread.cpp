@@ -6,6 +6,7 @@
 #include "acquisition/record_scanner.h"
 #include "engine/engine_state.h"
 #include "engine/register_window.h"
+#include "frontend/timing_settings.h"
 
 namespace ostrel {
 
@@ -89,6 +90,13 @@ void AcquisitionThreadBody(void *) {
     acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
 }
 
+// A program may end without closing the board while the thread still copies records into the
+// ring. It is stopped before the ring goes away; one that cannot be stopped, or that the OS has
+// ended already, keeps its buffers, which the end of the process reclaims.
+void StopThreadAtExit() {
+    if (os::OtherThreadsEnded() || StopAcquisitionThread() != 0) AbandonHostBuffers();
+}
+
 }  // namespace
 
 void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
@@ -105,6 +113,7 @@ int32_t StartAcquisitionThread() {
         return true;
     }();
     (void)forkHandlerInstalled;
+    acquisition.StopThreadAtExit = StopThreadAtExit;
     // The thread works only on the host buffers of a successful set-up.
     if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
         acquisition.DmaDeviceHandle == nullptr) {
@@ -166,13 +175,7 @@ void AbandonHostBuffers() {
     acquisition.HostBuffersAllocated = false;
 }
 
-AcquisitionState::~AcquisitionState() {
-    // A program may end without closing the board while the thread still copies records into the
-    // ring. It is stopped before the ring goes away; one that cannot be stopped, or that the OS has
-    // ended already, keeps its buffers, which the end of the process reclaims.
-    if (ThreadStopped.load(std::memory_order_acquire)) return;
-    if (os::OtherThreadsEnded() || StopAcquisitionThread() != 0) AbandonHostBuffers();
-}
+
 
 }  // namespace ostrel
 
@@ -185,13 +188,13 @@ OSTREL_API int32_t DAQ_StartAcquisition(void) {
         !acquisition.HostBuffersAllocated) {
         return -1;
     }
-    DAQ_SetLEDCode(1);
+    ostrel::SetIndicator(1);
     return ostrel::StartAcquisitionThread();
 }
 
 OSTREL_API int32_t DAQ_StopAcquisition(void) {
     const int32_t result = ostrel::StopAcquisitionThread();
-    DAQ_SetLEDCode(0);
+    ostrel::SetIndicator(0);
     return result;
 }
 

@@ -12,6 +12,7 @@
 #include "acquisition/dma_buffer.h"
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
+#include "frontend/timing_settings.h"
 #include "engine/register_window.h"
 #include "engine/status_text.h"
 #include "platform/os/os_services.h"
@@ -28,9 +29,7 @@ constexpr double kSamplesPerMegasample = 1.0e6;
 // The bound for the waits of one bandwidth test: kPoolFillTimesPerWait times the time the board
 // takes to acquire the pool's points with all its lanes, and at least the floor.
 double BandwidthWaitSeconds(uint64_t poolPoints) {
-    uint32_t dividerCode = 0;
-    float megasamplesPerSecond = 0.0f;
-    DAQ_GetSamplingRate(&dividerCode, &megasamplesPerSecond);
+    const float megasamplesPerSecond = CurrentSamplingRate();
     const uint32_t lanes = g_engine.model.ADCNumber;
     if (!std::isfinite(megasamplesPerSecond) || megasamplesPerSecond <= 0.0f || lanes == 0) {
         return kBandwidthWaitFloorSeconds;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "acquisition/acquisition_state.h"
+#include "engine/acquisition_state.h"
 
 namespace ostrel {
 

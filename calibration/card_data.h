@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "calibration/calibration_state.h"
+#include "engine/calibration_state.h"
 
 namespace ostrel {
 

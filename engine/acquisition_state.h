@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "acquisition/ring_guard.h"
+#include "engine/ring_guard.h"
 #include "platform/os/os_services.h"
 #include "platform/wdc/wdc_lib.h"
 
@@ -58,7 +58,7 @@ struct AcquisitionState {
     AcquisitionState(const AcquisitionState &) = delete;
     AcquisitionState &operator=(const AcquisitionState &) = delete;
     // Stops a thread still running when the engine state goes away (a program that ends without
-    // closing the board).
+    // closing the board), through StopThreadAtExit.
     ~AcquisitionState();
 
     // DMA buffer and driver (application thread).
@@ -93,6 +93,9 @@ struct AcquisitionState {
     std::atomic<bool> StopRequested{false};     // set by stop, cleared by start
     std::atomic<bool> DmaFinished{false};       // thread: the dispatcher was seen finished at the end
     AcquisitionRun Run;                         // start operation, while no thread runs
+    // Set by the start operation: stops the thread, or leaves it its buffers when it cannot be
+    // stopped, for a program that ends without closing the board.
+    void (*StopThreadAtExit)() = nullptr;
 
     // Written by the acquisition thread, read by the readout and status exports.
     RingStatus Ring;
