@@ -168,8 +168,6 @@ void AbandonHostBuffers() {
     acquisition.HostBuffersAllocated = false;
 }
 
-
-
 }  // namespace ostrel
 
 extern "C" {

@@ -157,10 +157,8 @@ void ExpectCalibrationGeometryStopped(uint32_t callerLength = 0, uint32_t caller
     EXPECT_FALSE(g_engine.calibration.CalibrationActive);
 }
 
-// Configures the geometry in force afresh and starts it, reads one frame into four lane buffers and
-// stops. A plain restart would do on model 5 only: on the others the calibration geometry has as
-// many record slots as ring records, each slot gets the tag it already holds again, and only a new
-// set-up (which marks the slots empty) lets the acquisition see new records.
+// Configures the geometry in force (or 1024 x 64 when none is) afresh and starts it, reads one
+// frame into four lane buffers and stops.
 std::vector<std::vector<int16_t>> ReadOneFrame() {
     const bool configured = g_engine.acquisition.RecordLength != 0;
     const uint32_t length = configured ? g_engine.acquisition.RecordLength : 1024;
