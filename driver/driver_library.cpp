@@ -11,8 +11,7 @@ constexpr uint32_t kDebugOptions = 0x21;
 }  // namespace
 
 uint32_t OpenDriverLibrary() {
-    // The count is raised before the library is called and stays raised when the open fails;
-    // being unsigned, a count that a surplus close wrapped opens the library again at 0 or 1.
+    // The count is raised before the library is called and stays raised when the open fails.
     const uint32_t count = ++g_engine.discovery.DriverOpenCount;
     if (count > 1u) return 0;
 
@@ -32,8 +31,11 @@ uint32_t OpenDriverLibrary() {
 }
 
 uint32_t CloseDriverLibrary() {
-    // A close without a matching open wraps the count and leaves the library alone.
-    if (--g_engine.discovery.DriverOpenCount != 0u) return 0;
+    // A close without a matching open leaves the count at 0 and the library alone. Wrapping it
+    // instead would make the next open-close cycle end at 0xFFFFFFFF with the library still open.
+    uint32_t &count = g_engine.discovery.DriverOpenCount;
+    if (count == 0u) return 0;
+    if (--count != 0u) return 0;
 
     const uint32_t status = WDC_DriverClose();
     if (status != WD_STATUS_SUCCESS) {

@@ -38,15 +38,18 @@ TEST(DriverLibrary, OpenedOnceAndClosedByTheLastReference) {
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
-TEST(DriverLibrary, CloseWithoutReferenceWrapsAndTheNextOpenOpensAgain) {
+TEST(DriverLibrary, CloseWithoutReferenceChangesNothingAndTheNextCycleClosesTheLibrary) {
     EXPECT_EQ(CloseDriverLibrary(), 0u);
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0xFFFFFFFFu);
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
     EXPECT_EQ(Calls("WDC_DriverClose"), 0);
 
-    EXPECT_EQ(OpenDriverLibrary(), 0u);  // count back at 0: the library is opened
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
+    EXPECT_EQ(OpenDriverLibrary(), 0u);
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
     EXPECT_EQ(Calls("WDC_DriverOpen"), 1);
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    EXPECT_EQ(CloseDriverLibrary(), 0u);
+    EXPECT_EQ(Calls("WDC_DriverClose"), 1);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
 TEST(DriverLibrary, FailedOpenReturnsItsStatusAndKeepsTheCountAtOne) {
