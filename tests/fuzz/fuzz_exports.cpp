@@ -291,6 +291,31 @@ void Measurement(ByteReader &in) {
     EXPORT_CALL(DAQ_MeasureSignal(pointer, count, peak.Pointer(), mean.Pointer(), rms.Pointer()));
 }
 
+using FloatSetter = int32_t (*)(int32_t, float);
+using FloatGetter = int32_t (*)(int32_t, float *);
+
+// A generator parameter set and read back: a non-finite value is refused, a refusal changes
+// nothing, and an accepted value reads back as set (the duty cycle as limited to 0..1).
+void GeneratorParameter(const char *name, FloatSetter set, FloatGetter get, int32_t channel,
+                        float requested, bool limitedToUnit) {
+    GuardedValue<float> before, after;
+    const int32_t readBefore = EXPORT_CALL(get(channel, before.Pointer()));
+    const int32_t result = EXPORT_CALL(set(channel, requested));
+    const int32_t readAfter = EXPORT_CALL(get(channel, after.Pointer()));
+    if (!std::isfinite(requested) && result != -1) Fail(name, result);
+    if (readBefore != 0 || readAfter != 0) return;
+    const float expected =
+        result != 0 ? before.Value()
+                    : (limitedToUnit ? std::clamp(requested, 0.0f, 1.0f) : requested);
+    const float value = after.Value();
+    if (std::memcmp(&value, &expected, sizeof(value)) != 0 && !(value == expected)) {
+        std::fprintf(stderr, "%s(%d, %g) = %d reads back %g, expected %g\n", name, channel,
+                     static_cast<double>(requested), result, static_cast<double>(value),
+                     static_cast<double>(expected));
+        Fail("generator parameter does not read back");
+    }
+}
+
 void Generator(ByteReader &in) {
     const int32_t channel = in.Byte() < 200 ? static_cast<int32_t>(in.Byte() % 10) - 1 : in.Int();
     GuardedValue<int32_t> type;
@@ -301,15 +326,38 @@ void Generator(ByteReader &in) {
         case 1: EXPORT_CALL(AWG_UpdateWaveform(channel)); break;
         case 2: EXPORT_CALL(AWG_SetWaveformType(channel, in.Int())); break;
         case 3: EXPORT_CALL(AWG_GetWaveformType(channel, type.Pointer())); break;
-        case 4: EXPORT_CALL(AWG_SetAmplitude(channel, in.Float())); break;
+        case 4:
+            GeneratorParameter("AWG_SetAmplitude", AWG_SetAmplitude, AWG_GetAmplitude, channel,
+                               in.Float(), false);
+            break;
         case 5: EXPORT_CALL(AWG_GetAmplitude(channel, value.Pointer())); break;
-        case 6: EXPORT_CALL(AWG_SetOffset(channel, in.Float())); break;
+        case 6:
+            GeneratorParameter("AWG_SetOffset", AWG_SetOffset, AWG_GetOffset, channel, in.Float(),
+                               false);
+            break;
         case 7: EXPORT_CALL(AWG_GetOffset(channel, value.Pointer())); break;
-        case 8: EXPORT_CALL(AWG_SetPhase(channel, in.Float())); break;
+        case 8:
+            GeneratorParameter("AWG_SetPhase", AWG_SetPhase, AWG_GetPhase, channel, in.Float(),
+                               false);
+            break;
         case 9: EXPORT_CALL(AWG_GetPhase(channel, value.Pointer())); break;
-        case 10: EXPORT_CALL(AWG_SetDutycycle(channel, in.Float())); break;
+        case 10:
+            GeneratorParameter("AWG_SetDutycycle", AWG_SetDutycycle, AWG_GetDutycycle, channel,
+                               in.Float(), true);
+            break;
         case 11: EXPORT_CALL(AWG_GetDutycycle(channel, value.Pointer())); break;
-        case 12: EXPORT_CALL(AWG_SetFrequency(channel, in.Double())); break;
+        case 12: {
+            const double requested = in.Double();
+            const int32_t result = EXPORT_CALL(AWG_SetFrequency(channel, requested));
+            if ((!std::isfinite(requested) || requested < 0.0) && result != -1) {
+                Fail("AWG_SetFrequency took a negative or non-finite frequency", result);
+            }
+            if (result == 0 && EXPORT_CALL(AWG_GetFrequency(channel, frequency.Pointer())) == 0 &&
+                !(frequency.Value() == requested)) {
+                Fail("AWG_GetFrequency does not read back the frequency set");
+            }
+            break;
+        }
         case 13: EXPORT_CALL(AWG_GetFrequency(channel, frequency.Pointer())); break;
         case 14: EXPORT_CALL(AWG_EnableOutput(channel, in.Byte())); break;
         default:
