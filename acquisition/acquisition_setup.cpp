@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "acquisition/acquisition_thread.h"
 #include "acquisition/dma_buffer.h"
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
@@ -26,32 +27,48 @@ std::unique_ptr<T[]> AllocateArray(uint64_t count) {
 
 }  // namespace
 
-bool PlanAcquisition(uint32_t recordLength, uint32_t recordNumber, AcquisitionPlan *plan) {
-    const BoardModelState &model = g_engine.model;
-    if (!IsKnownModel(model.ModelType)) return false;
-    if (recordLength == 0 || recordLength > model.MaxRecordLength) return false;
-    const uint64_t lanes = model.ADCNumber;
-    if (lanes == 0) return false;
+namespace {
 
-    // Raise the records per frame so that a frame holds at least MinAcquisitionPoints points. The
-    // product is taken in 64 bits: in 32 bits a large record number wraps below the minimum and
-    // would give a frame shorter than the record number the readout returns.
-    uint64_t recordsPerFrame = recordNumber;
-    if (static_cast<uint64_t>(recordLength) * recordNumber * lanes < model.MinAcquisitionPoints) {
-        recordsPerFrame = model.MinAcquisitionPoints / lanes / recordLength;
-    }
-    const uint64_t recordPoints = static_cast<uint64_t>(recordLength) * lanes;
-    const uint64_t ringRecords = recordsPerFrame * kRingFrames;
-    constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
-    // The board counts tags up to four times the records per frame in a 32-bit register, and the
-    // readout counts the samples of a frame in 32 bits.
-    if (recordsPerFrame == 0 || ringRecords > kMax32) return false;
-    if (recordPoints > kMax32 || recordPoints * recordsPerFrame > kMax32) return false;
-    if (ringRecords * recordPoints * sizeof(int16_t) > kMaxFrameRingBytes) return false;
+// Shared by both configurations; minimumLength is 32 for a plain configuration and 100 when it
+// starts.
+int32_t Configure(uint32_t recordLength, uint32_t recordNumber, uint32_t minimumLength,
+                  bool start) {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    const bool running = !acquisition.ThreadStopped.load(std::memory_order_acquire);
+    // The same request again changes nothing. After a failed set-up there is nothing to keep, so
+    // the request is tried again rather than reported as configured.
+    const bool sameRequest = recordNumber == acquisition.RecordNumber &&
+                             recordLength == acquisition.RecordLength &&
+                             acquisition.HostBuffersAllocated;
+    if (sameRequest && (!start || running)) return 0;
 
-    plan->RecordsPerFrame = static_cast<uint32_t>(recordsPerFrame);
-    plan->RecordPoints = static_cast<uint32_t>(recordPoints);
-    return true;
+    // A request the board cannot take (above its longest record, off its length unit, or a ring
+    // beyond what can be allocated) is refused before anything changes, a running acquisition
+    // included.
+    const std::optional<RecordGeometry> plan =
+        PlanRecordGeometry(g_engine.model, recordLength, recordNumber);
+    if (!plan && recordLength >= minimumLength) return -1;
+
+    if (running && StopAcquisitionThread() != 0) return -1;  // the thread still reads it all
+    if (recordLength < minimumLength || !plan) return -1;
+
+    acquisition.RecordNumber = recordNumber;
+    acquisition.RecordLength = recordLength;
+    WriteRecordLength(recordLength);
+    WriteRecordsPerFrame(static_cast<int32_t>(plan->RecordsPerFrame));
+    if (AcquisitionSetup(*plan) != 0) return -1;
+    if (start && StartAcquisitionThread() != 0) return -1;
+    return 0;
+}
+
+}  // namespace
+
+int32_t ConfigureAcquisition(uint32_t recordLength, uint32_t recordNumber) {
+    return Configure(recordLength, recordNumber, kMinimumRecordLength, false);
+}
+
+int32_t ConfigureAndStartAcquisition(uint32_t recordLength, uint32_t recordNumber) {
+    return Configure(recordLength, recordNumber, kMinimumStartedRecordLength, true);
 }
 
 void ReleaseHostBuffers() {
@@ -101,9 +118,10 @@ void ComputeChunkTargets() {
     }
 }
 
-int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
+int32_t AcquisitionSetup(const RecordGeometry &geometry) {
     AcquisitionState &acquisition = g_engine.acquisition;
     const BoardModelState &model = g_engine.model;
+    const uint32_t recordsPerFrame = geometry.RecordsPerFrame;
     ReleaseHostBuffers();
     if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
         !IsKnownModel(model.ModelType) || recordsPerFrame == 0) {
@@ -111,7 +129,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     }
 
     acquisition.RecordsPerFrame = recordsPerFrame;
-    acquisition.RecordPoints = recordLength * model.ADCNumber;
+    acquisition.RecordPoints = geometry.Slots.RecordPoints;
     acquisition.ChunkPoints = model.DMATransferPoints;
     acquisition.ChunkBytes = model.DMATransferPoints * 2;
     acquisition.Ring.LatestFrameStart.store(0, std::memory_order_relaxed);
@@ -122,9 +140,8 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
 
     // The slots of one chunk, as the board was told them, must lie within the chunk, and the 16
     // chunks within the locked buffer: otherwise the slot table would point outside it.
-    const uint32_t slotsPerChunk = g_engine.geometry.RecordNumInMem;
-    const uint64_t slotPoints =
-        static_cast<uint64_t>(acquisition.RecordPoints) + model.TrailerPoints;
+    const uint32_t slotsPerChunk = geometry.Slots.RecordNumInMem;
+    const uint64_t slotPoints = geometry.Slots.RecordSlotPoints;
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
     if (slotsPerChunk == 0 || slotPoints * slotsPerChunk > acquisition.ChunkPoints ||
         poolBytes > DmaBufferBytes()) {
@@ -135,7 +152,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     acquisition.RingSlotCount = recordsPerFrame * kRingFrames;
     acquisition.RingRecordFilled = AllocateArray<uint8_t>(acquisition.RingSlotCount);
     acquisition.LastSlotTags = AllocateArray<uint32_t>(acquisition.DmaSlotCount);
-    acquisition.SlotTrailers = AllocateArray<const uint8_t *>(acquisition.DmaSlotCount);
+    acquisition.SlotTrailers = AllocateArray<uint8_t *>(acquisition.DmaSlotCount);
     if (acquisition.SlotTrailers != nullptr) {
         // Chunk-major, so slot n - 1 is the slot the board writes just before slot n. Each entry
         // is the first byte after the record's samples: its tag.

@@ -5,30 +5,26 @@
 
 #include <cstdint>
 
+#include "frontend/record_geometry.h"
+
 namespace ostrel {
 
-// A four-frame ring larger than this is refused rather than attempted: such a request would take
-// the host's memory, not configure an acquisition. Each frame may still hold 512 MiB, for example
-// 16384 records of 16384 points.
-constexpr uint64_t kMaxFrameRingBytes = 0x80000000ull;  // 2 GiB
+constexpr uint32_t kMinimumRecordLength = 32;          // of a plain configuration
+constexpr uint32_t kMinimumStartedRecordLength = 100;  // of a configuration that also starts
 
-// Records per frame and points per record for one request, computed without 32-bit overflow.
-struct AcquisitionPlan {
-    uint32_t RecordsPerFrame = 0;  // the request's record number, raised so that a frame holds
-                                   // at least MinAcquisitionPoints points
-    uint32_t RecordPoints = 0;     // points per record in DMA memory: record length x lanes
-};
-
-// False when the open board cannot run the request: no recognised model, a record length of 0 or
-// above MaxRecordLength, or a ring whose counts do not fit in 32 bits or whose size exceeds
-// kMaxFrameRingBytes. Nothing is changed either way.
-bool PlanAcquisition(uint32_t recordLength, uint32_t recordNumber, AcquisitionPlan *plan);
+// The configuration exports' work: stops a running acquisition (unless the request is the one in
+// force), writes the record geometry to the board and runs the set-up; the second form then
+// starts the thread (and, with the thread stopped, configures an unchanged request again). 0, or
+// -1 for a length below the minimum, a request the board cannot take (refused before anything
+// changes), a thread that does not stop, a failed set-up or a thread that cannot start.
+int32_t ConfigureAcquisition(uint32_t recordLength, uint32_t recordNumber);
+int32_t ConfigureAndStartAcquisition(uint32_t recordLength, uint32_t recordNumber);
 
 // Slices the DMA buffer for the record geometry the board was just given, programs the
 // translation window, resets the dispatcher and (re)allocates the host buffers. 0, or -1 (no DMA
 // buffer locked, a geometry that does not fit the chunks, or an allocation failure) with no host
 // buffer left allocated. The acquisition thread must be stopped.
-int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame);
+int32_t AcquisitionSetup(const RecordGeometry &geometry);
 
 // Gives back the four host buffers, if allocated; clears HostBuffersAllocated.
 void ReleaseHostBuffers();

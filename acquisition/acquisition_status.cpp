@@ -1,13 +1,13 @@
 // The acquisition thread's counters, as the application reads them. Each value is one atomic read;
 // values of one call may come from different passes.
 #include "OstrelDAQEngine.h"
+#include "acquisition/frame_readout.h"
 #include "engine/engine_state.h"
 
 extern "C" {
 
 OSTREL_API int32_t DAQ_NewDataFrameAvailable(void) {
-    return ostrel::g_engine.acquisition.Ring.NewFrameAvailable.load(std::memory_order_acquire) ? 1
-                                                                                             : 0;
+    return ostrel::NewFrameAnnounced() ? 1 : 0;
 }
 
 OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter, float *dataRate) {

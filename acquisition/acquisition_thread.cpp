@@ -1,9 +1,12 @@
 #include "acquisition/acquisition_thread.h"
 
+#include <algorithm>
+
 #include "OstrelDAQEngine.h"
 #include "acquisition/record_scanner.h"
 #include "engine/engine_state.h"
 #include "engine/register_window.h"
+#include "frontend/timing_settings.h"
 
 namespace ostrel {
 
@@ -87,6 +90,13 @@ void AcquisitionThreadBody(void *) {
     acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
 }
 
+// A program may end without closing the board while the thread still copies records into the
+// ring. It is stopped before the ring goes away; one that cannot be stopped, or that the OS has
+// ended already, keeps its buffers, which the end of the process reclaims.
+void StopThreadAtExit() {
+    if (os::OtherThreadsEnded() || StopAcquisitionThread() != 0) AbandonHostBuffers();
+}
+
 }  // namespace
 
 void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
@@ -96,6 +106,14 @@ void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
 int32_t StartAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
+    // A child of fork() has none of its parent's threads: its engine must not wait for one.
+    static const bool forkHandlerInstalled = [] {
+        os::CallInForkChild(
+            [] { g_engine.acquisition.ThreadStopped.store(true, std::memory_order_release); });
+        return true;
+    }();
+    (void)forkHandlerInstalled;
+    acquisition.StopThreadAtExit = StopThreadAtExit;
     // The thread works only on the host buffers of a successful set-up.
     if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
         acquisition.DmaDeviceHandle == nullptr) {
@@ -137,11 +155,27 @@ int32_t StartAcquisitionThread() {
 int32_t StopAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     acquisition.StopRequested.store(true, std::memory_order_release);
+    const int64_t frequency = std::max<int64_t>(os::PerformanceFrequency(), 1);
+    const int64_t start = os::PerformanceCounter();
     while (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
+        if (Milliseconds(os::PerformanceCounter() - start, frequency) >= kStopTimeoutMilliseconds) {
+            return -1;
+        }
         os::SleepMilliseconds(1);
     }
     return 0;
 }
+
+void AbandonHostBuffers() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    (void)acquisition.FrameRing.release();
+    (void)acquisition.RingRecordFilled.release();
+    (void)acquisition.LastSlotTags.release();
+    (void)acquisition.SlotTrailers.release();
+    acquisition.HostBuffersAllocated = false;
+}
+
+
 
 }  // namespace ostrel
 
@@ -154,14 +188,14 @@ OSTREL_API int32_t DAQ_StartAcquisition(void) {
         !acquisition.HostBuffersAllocated) {
         return -1;
     }
-    DAQ_SetLEDCode(1);
+    ostrel::SetIndicator(1);
     return ostrel::StartAcquisitionThread();
 }
 
 OSTREL_API int32_t DAQ_StopAcquisition(void) {
-    ostrel::StopAcquisitionThread();
-    DAQ_SetLEDCode(0);
-    return 0;
+    const int32_t result = ostrel::StopAcquisitionThread();
+    ostrel::SetIndicator(0);
+    return result;
 }
 
 }  // extern "C"

@@ -18,9 +18,17 @@ constexpr int64_t kDrainTimeoutMilliseconds = 2000;
 // up (no host buffers) or the thread could not be created; ThreadStopped then stays set.
 int32_t StartAcquisitionThread();
 
-// Asks the thread to finish and waits until it has. The wait is bounded: a pass is bounded and
-// the thread's wait for the dispatcher gives up after kDrainTimeoutMilliseconds. Returns 0.
+// How long a stop waits for the thread: its drain wait and a pass, with room for a loaded machine.
+constexpr int64_t kStopTimeoutMilliseconds = 4 * kDrainTimeoutMilliseconds;
+
+// Asks the thread to finish and waits until it has. The thread ends within a pass and its drain
+// wait, so the stop returns 0 within kStopTimeoutMilliseconds; -1 when the thread still runs then
+// (it was descheduled for longer than that): whatever it works on must then stay where it is.
 int32_t StopAcquisitionThread();
+
+// Gives up the host buffers without freeing them, for a thread that could not be stopped: it may
+// still write into them, so they are left to the end of the process.
+void AbandonHostBuffers();
 
 // Tests replace how the thread is created (to make creation fail); null restores the default.
 void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody body, void *argument));

@@ -21,6 +21,23 @@ bool HoldsAnything(const AcquisitionState &acquisition) {
            !acquisition.ThreadStopped.load(std::memory_order_acquire);
 }
 
+// The slicing belongs to the board it was set up on. Kept past a close, the next board's pool
+// copy would move the earlier board's chunk size into a buffer sized for its own.
+void ForgetAcquisitionGeometry() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    acquisition.ChunkPoints = 0;
+    acquisition.ChunkBytes = 0;
+    acquisition.TranslationMask = 0;
+    acquisition.DmaSourceAddress = 0;
+    for (uint32_t &target : acquisition.ChunkTargets) target = 0;
+    acquisition.RecordPoints = 0;
+    acquisition.RecordsPerFrame = 0;
+    acquisition.DmaSlotCount = 0;
+    acquisition.RingSlotCount = 0;
+    g_engine.geometry.RecordNumInMem = 0;
+    g_engine.geometry.RecordSlotPoints = 0;
+}
+
 }  // namespace
 
 int32_t DmaLock(WDC_DEVICE_HANDLE handle) {
@@ -50,10 +67,16 @@ int32_t DmaLock(WDC_DEVICE_HANDLE handle) {
 
 int32_t DmaTeardown() {
     AcquisitionState &acquisition = g_engine.acquisition;
-    StopAcquisitionThread();
-    ReleaseHostBuffers();
+    // A thread that cannot be stopped keeps what it reads: its host buffers and the DMA buffer are
+    // left to the end of the process instead of being freed under it.
+    const bool stopped = StopAcquisitionThread() == 0;
+    if (stopped) {
+        ReleaseHostBuffers();
+    } else {
+        AbandonHostBuffers();
+    }
     if (acquisition.DmaBufferLocked || acquisition.DmaRecord != nullptr) {
-        if (acquisition.DmaRecord != nullptr) WDC_DMABufUnlock(acquisition.DmaRecord);
+        if (stopped && acquisition.DmaRecord != nullptr) WDC_DMABufUnlock(acquisition.DmaRecord);
         acquisition.DmaRecord = nullptr;
         acquisition.DmaBuffer = nullptr;
         acquisition.DmaBufferLocked = false;
@@ -67,6 +90,7 @@ int32_t DmaTeardown() {
         acquisition.DriverControlHandle = os::kInvalidControlHandle;
     }
     acquisition.DmaDeviceHandle = nullptr;
+    ForgetAcquisitionGeometry();
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "acquisition/dma_buffer.h"
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
+#include "frontend/timing_settings.h"
 #include "engine/register_window.h"
 #include "engine/status_text.h"
 #include "platform/os/os_services.h"
@@ -28,9 +29,7 @@ constexpr double kSamplesPerMegasample = 1.0e6;
 // The bound for the waits of one bandwidth test: kPoolFillTimesPerWait times the time the board
 // takes to acquire the pool's points with all its lanes, and at least the floor.
 double BandwidthWaitSeconds(uint64_t poolPoints) {
-    uint32_t dividerCode = 0;
-    float megasamplesPerSecond = 0.0f;
-    DAQ_GetSamplingRate(&dividerCode, &megasamplesPerSecond);
+    const float megasamplesPerSecond = CurrentSamplingRate();
     const uint32_t lanes = g_engine.model.ADCNumber;
     if (!std::isfinite(megasamplesPerSecond) || megasamplesPerSecond <= 0.0f || lanes == 0) {
         return kBandwidthWaitFloorSeconds;
@@ -191,11 +190,13 @@ int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
 int32_t CopyDmaPool(uint8_t *destination) {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (destination == nullptr) return -1;
+    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return -1;
+    // The chunks of the last set-up or test since the open (none yet: nothing to copy), and never
+    // more than the open model's 16 chunks, which is what the caller's buffer holds.
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
-    if (poolBytes != 0 && (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
-                           poolBytes > DmaBufferBytes())) {
-        return -1;
-    }
+    const uint64_t modelPoolBytes =
+        static_cast<uint64_t>(g_engine.model.DMATransferPoints) * kBytesPerPoint * kDmaChunks;
+    if (poolBytes > modelPoolBytes || poolBytes > DmaBufferBytes()) return -1;
     acquisition.PoolDestination = destination;
     if (poolBytes != 0) {
         std::memcpy(destination, acquisition.DmaBuffer, static_cast<size_t>(poolBytes));

@@ -140,6 +140,10 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
     return 0;
 }
 
+bool NewFrameAnnounced() {
+    return g_engine.acquisition.Ring.NewFrameAvailable.load(std::memory_order_acquire);
+}
+
 }  // namespace ostrel
 
 extern "C" {

@@ -25,4 +25,7 @@ void SplitFourLanes(const int16_t *source, size_t pointsPerLane, const int16_t o
 int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3,
                         bool *whole = nullptr);
 
+// Whether the thread has announced a frame since the last readout (or start).
+bool NewFrameAnnounced();
+
 }  // namespace ostrel

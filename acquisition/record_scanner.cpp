@@ -18,6 +18,7 @@ void RecordScanner::BeginRun() {
     lastFrameTime_ = clock_();
     scanStart_ = 0;  // the first descriptor of a run fills chunk 0
     followingBoard_ = false;
+    for (uint32_t &tag : forgottenLastTags_) tag = kNoRecordTag;
 
     std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
     for (int frame = 0; frame < kRingFrames; ++frame) {
@@ -62,10 +63,19 @@ void RecordScanner::Pass() {
 }
 
 void RecordScanner::ForgetChunk(uint32_t chunk) {
+    // The chunk's slots are marked empty before the board writes them again. A slot is taken when
+    // its tag changes, and without the mark a board whose slot count is a multiple of the ring's
+    // record count writes every slot with the tag it held on the lap before: no record would ever
+    // be taken again. The board's last write of this chunk has completed (its descriptor was
+    // queued sixteen descriptors ago, and the dispatcher holds far fewer), so nothing races.
     const uint32_t slotsPerChunk = layout_.DmaSlotCount / kDmaChunks;
     const uint32_t first = chunk * slotsPerChunk;
+    // The first slot of the next chunk may still hold a record not taken yet; it keeps the
+    // predecessor it was written after.
+    forgottenLastTags_[chunk] = LoadRecordTag(layout_.SlotTrailers[first + slotsPerChunk - 1]);
     for (uint32_t slot = first; slot < first + slotsPerChunk; ++slot) {
-        layout_.LastSlotTags[slot] = LoadRecordTag(layout_.SlotTrailers[slot]);
+        StoreRecordTag(layout_.SlotTrailers[slot], kNoRecordTag);
+        layout_.LastSlotTags[slot] = kNoRecordTag;
     }
 }
 
@@ -93,7 +103,12 @@ bool RecordScanner::Examine(uint32_t slot) {
     // Accept only a record that follows the one written before it (for slot 0 that is the last
     // slot of chunk 15); otherwise the slot is examined again in the next pass.
     const uint32_t previousSlot = slot == 0 ? layout_.DmaSlotCount - 1 : slot - 1;
-    const uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
+    uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
+    const uint32_t slotsPerChunk = layout_.DmaSlotCount / kDmaChunks;
+    if (previousTag == kNoRecordTag && slot % slotsPerChunk == 0) {
+        // The chunk before was marked empty for its next lap: its last record was this one's.
+        previousTag = forgottenLastTags_[previousSlot / slotsPerChunk];
+    }
     if ((previousTag + 1u) % layout_.RingSlotCount != tag) return false;
     if (layout_.RingRecordFilled[tag] != 0) return false;
     return Accept(slot, tag);

@@ -6,13 +6,13 @@
 
 #include <cstdint>
 
-#include "acquisition/acquisition_state.h"
+#include "engine/acquisition_state.h"
 
 namespace ostrel {
 
 // The tables and host buffers one run works on (built by the acquisition set-up).
 struct ScanLayout {
-    const uint8_t *const *SlotTrailers = nullptr;  // DmaSlotCount trailer addresses, fill order
+    uint8_t *const *SlotTrailers = nullptr;  // DmaSlotCount trailer addresses, fill order
     uint32_t *LastSlotTags = nullptr;               // DmaSlotCount
     uint8_t *RingRecordFilled = nullptr;            // RingSlotCount
     int16_t *FrameRing = nullptr;                   // RingSlotCount x RecordPoints samples
@@ -37,7 +37,8 @@ public:
     void Pass();
     // Called before the chunk's descriptor is queued again: the records still in it that were not
     // taken are given up (the board is about to overwrite them; one taken from now on could be
-    // copied while the board rewrites it).
+    // copied while the board rewrites it), and its slots are marked empty, so that every record
+    // the board writes there changes the slot's tag.
     void ForgetChunk(uint32_t chunk);
 
     // The run's own bookkeeping (for tests and diagnostics).
@@ -76,6 +77,7 @@ private:
     uint32_t scanStart_ = 0;     // where the board writes next, as far as the tags tell
     uint32_t expectedTag_ = 0;   // the tag it writes there
     bool followingBoard_ = false;  // set by the first record taken in a run
+    uint32_t forgottenLastTags_[kDmaChunks] = {};  // last slot's tag when ForgetChunk emptied it
 };
 
 }  // namespace ostrel

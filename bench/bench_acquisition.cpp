@@ -118,7 +118,7 @@ void BM_ScannerPasses(benchmark::State &state) {
     const uint32_t recordsPerFrame = 0x80000 / lanes / kRecordLength;
     const uint32_t slotCount = slotsPerChunk * 16, ringSlots = recordsPerFrame * 4;
     std::vector<uint64_t> pool(static_cast<size_t>(chunkPoints) * 16 / 4);
-    std::vector<const uint8_t *> trailers(slotCount);
+    std::vector<uint8_t *> trailers(slotCount);
     std::vector<uint32_t> lastTags(slotCount);
     std::vector<uint8_t> filled(ringSlots);
     std::vector<int16_t> ring(static_cast<size_t>(ringSlots) * recordPoints);

@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <optional>
 
-#include "OstrelDAQEngine.h"
+#include "acquisition/acquisition_setup.h"
+#include "acquisition/acquisition_thread.h"
 #include "calibration/card_data.h"
 #include "calibration/delay_seconds.h"
 #include "calibration/frame_wait.h"
@@ -13,11 +14,14 @@
 #include "calibration/signal_measurement.h"
 #include "engine/engine_state.h"
 #include "engine/register_map.h"
+#include "frontend/front_end_settings.h"
+#include "frontend/timing_settings.h"
 
 namespace ostrel {
 namespace {
 
 constexpr int32_t kAcquiringIndicator = 1;  // indicator code of a board that acquires
+constexpr int32_t kCardDataNotSaved = -2;   // offsets measured and in force, file not written
 
 // A board that a calibration can run on: open, its DMA buffer locked, a recognised model with a
 // lane count the readout splits. Nothing is touched when this does not hold, so no acquisition
@@ -36,11 +40,43 @@ std::size_t CalibrationSamplesPerLane() {
     return static_cast<std::size_t>(g_engine.model.MaxRecordLength) * kCalibrationRecords;
 }
 
+// Stops the acquisition as DAQ_StopAcquisition does: the thread, then indicator code 0.
+void StopAcquisition() {
+    StopAcquisitionThread();
+    SetIndicator(0);
+}
+
+// The caller's acquisition geometry, put back however a calibration ends. The caller's lane
+// buffers are sized for it: a readout after a calibration must fill exactly them, not the
+// calibration's longer frames. The acquisition stays stopped. A caller who had configured nothing
+// gets nothing configured back, so a readout then copies nothing.
+class CallerGeometry {
+public:
+    CallerGeometry()
+        : recordLength_(g_engine.acquisition.RecordLength),
+          recordNumber_(g_engine.acquisition.RecordNumber) {}
+    CallerGeometry(const CallerGeometry &) = delete;
+    CallerGeometry &operator=(const CallerGeometry &) = delete;
+    ~CallerGeometry() {
+        AcquisitionState &acquisition = g_engine.acquisition;
+        if (recordLength_ != 0 && ConfigureAcquisition(recordLength_, recordNumber_) == 0) return;
+        // Nothing to put back, or the set-up for it failed: no host buffers stay, so the readout
+        // copies nothing, and the next configuration of the caller's request is never skipped.
+        if (StopAcquisitionThread() == 0) ReleaseHostBuffers();
+        acquisition.RecordLength = recordLength_;
+        acquisition.RecordNumber = recordNumber_;
+    }
+
+private:
+    uint32_t recordLength_;
+    uint32_t recordNumber_;
+};
+
 // Stops any acquisition and configures the calibration geometry. False when the configuration is
 // refused; nothing has been started then.
 bool ConfigureCalibrationAcquisition() {
-    DAQ_StopAcquisition();
-    return DAQ_ConfigAcquisition(g_engine.model.MaxRecordLength, kCalibrationRecords) == 0;
+    StopAcquisition();
+    return ConfigureAcquisition(g_engine.model.MaxRecordLength, kCalibrationRecords) == 0;
 }
 
 // Starts an acquisition of the calibration geometry afresh and reads its first announced frame.
@@ -50,10 +86,10 @@ bool ConfigureCalibrationAcquisition() {
 // calibration geometry on every model but 5) delivers a full pass of records again instead of
 // rewriting each slot with the tag it already holds, which the acquisition does not take as new.
 bool MeasureFreshFrame(LaneBuffers &buffers, double frameWaitSeconds) {
-    if (DAQ_ConfigAcquisition_and_Start(g_engine.model.MaxRecordLength, kCalibrationRecords) != 0) {
+    if (ConfigureAndStartAcquisition(g_engine.model.MaxRecordLength, kCalibrationRecords) != 0) {
         return false;
     }
-    DAQ_SetLEDCode(kAcquiringIndicator);  // as a start by DAQ_StartAcquisition shows it
+    SetIndicator(kAcquiringIndicator);  // as a start by DAQ_StartAcquisition shows it
     return WaitForFrame(buffers, frameWaitSeconds);
 }
 
@@ -84,15 +120,16 @@ bool SweepZeroOffsets(LaneBuffers &buffers, double frameWaitSeconds,
             for (int32_t termination = 0; termination < model.TerminationNumber; ++termination) {
                 for (int32_t coupling = 0; coupling < model.CouplingNumber; ++coupling) {
                     for (int32_t lane = 0; lane < lanes; ++lane) {
-                        // No record may straddle the change of setting.
-                        DAQ_StopAcquisition();
-                        DAQ_SetGain(lane, gain);
-                        DAQ_SetCoupling(lane, coupling);
+                        // No record may straddle the change of setting. The settings are only
+                        // written: the offsets in force stay at mid-scale for the whole sweep.
+                        StopAcquisition();
+                        WriteFrontEndSetting(FrontEndSetting::Gain, lane, gain);
+                        WriteFrontEndSetting(FrontEndSetting::Coupling, lane, coupling);
                         // The lane doubles as the input selection: single-lane boards with an
                         // input selector are calibrated on input channel 0.
-                        DAQ_SetInputChannel(lane);
-                        DAQ_SetTermination(lane, termination);
-                        DAQ_SetAttenuation(lane, attenuation);
+                        WriteFrontEndSetting(FrontEndSetting::InputChannel, 0, lane);
+                        WriteFrontEndSetting(FrontEndSetting::Termination, lane, termination);
+                        WriteFrontEndSetting(FrontEndSetting::Attenuation, lane, attenuation);
                         DelaySeconds(kSettleTime);
                         if (!MeasureFreshFrame(buffers, frameWaitSeconds)) return false;
                         const std::optional<int32_t> index =
@@ -114,6 +151,7 @@ int32_t CalibrateDcOffset() {
     if (!CalibrationPossible() || SweepSpan() == 0) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
     CalibrationState &calibration = g_engine.calibration;
@@ -123,9 +161,8 @@ int32_t CalibrateDcOffset() {
     int16_t measured[kOffsetTableEntries];
     std::copy(std::begin(calibration.OffsetTable), std::end(calibration.OffsetTable), measured);
 
-    int32_t triggerBefore = 0;
-    DAQ_GetTrigger(&triggerBefore);
-    DAQ_SetTrigger(0);
+    const int32_t triggerBefore = ReadTrigger().value_or(0);
+    WriteTrigger(0);
     SaveFrontEndSettings();
     calibration.CalibrationActive = true;
     UpdateChannelOffset(0);  // every offset in force is now mid-scale: samples are raw - 8192
@@ -135,9 +172,9 @@ int32_t CalibrateDcOffset() {
         std::copy(std::begin(measured), std::end(measured), calibration.OffsetTable);
     }
 
-    DAQ_StopAcquisition();
+    StopAcquisition();
     buffers.Release();
-    DAQ_SetTrigger(triggerBefore);
+    WriteTrigger(triggerBefore);
     calibration.CalibrationActive = false;
     RestoreFrontEndSettings();
     // No lane may keep the mid-scale offset of the sweep.
@@ -150,19 +187,20 @@ int32_t CalibrateDcOffset() {
         calibration.ChannelOffsets[kSingleLaneOffset] = singleLaneOffsetBefore;
         return -1;
     }
-    SaveCardData();
-    return 0;
+    // The new offsets are in force either way; the caller learns whether they will outlast the
+    // process.
+    return SaveCardData() == 0 ? 0 : kCardDataNotSaved;
 }
 
 int32_t CalibrateVerticalScale() {
     if (!CalibrationPossible()) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
-    int32_t triggerBefore = 0;
-    DAQ_GetTrigger(&triggerBefore);
-    DAQ_SetTrigger(0);
+    const int32_t triggerBefore = ReadTrigger().value_or(0);
+    WriteTrigger(0);
     SaveFrontEndSettings();
     // The offsets in force stay: the span does not depend on them.
     const bool read = MeasureFreshFrame(buffers, FrameWaitBoundSeconds());
@@ -184,9 +222,9 @@ int32_t CalibrateVerticalScale() {
         }
     }
 
-    DAQ_StopAcquisition();
+    StopAcquisition();
     buffers.Release();
-    DAQ_SetTrigger(triggerBefore);
+    WriteTrigger(triggerBefore);
     RestoreFrontEndSettings();
     return (read && span != 0) ? 0 : -1;
 }
@@ -195,6 +233,7 @@ int32_t SelfCalibrateOnce() {
     if (!CalibrationPossible()) return -1;
     LaneBuffers buffers;
     if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    const CallerGeometry callerGeometry;
     if (!ConfigureCalibrationAcquisition()) return -1;
 
     int16_t &singleLaneOffset = g_engine.calibration.ChannelOffsets[kSingleLaneOffset];
@@ -202,7 +241,7 @@ int32_t SelfCalibrateOnce() {
     singleLaneOffset = kMidScaleCode;  // lane 0 of a single-lane board then reads raw - 8192
 
     const bool read = MeasureFreshFrame(buffers, FrameWaitBoundSeconds());
-    DAQ_StopAcquisition();
+    StopAcquisition();
     singleLaneOffset =
         read ? SingleLaneOffsetOfSamples(buffers.Lane(0), buffers.SamplesPerLane()) : offsetBefore;
     return read ? 0 : -1;

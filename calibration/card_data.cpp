@@ -57,6 +57,11 @@ std::filesystem::path TemporaryPathFor(const std::filesystem::path &target) {
     return temporary;
 }
 
+std::filesystem::path DirectoryOf(const std::filesystem::path &file) {
+    const std::filesystem::path parent = file.parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
 bool WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
     std::size_t allowed = size;
     if (g_failWritesAfter >= 0 && static_cast<std::size_t>(g_failWritesAfter) < size) {
@@ -83,7 +88,8 @@ bool ReplaceFileContents(const std::filesystem::path &target, const uint8_t *dat
     if (written) {
         // Replaces an existing target in one step on every platform.
         std::filesystem::rename(temporary, target, error);
-        if (!error) return true;
+        // The rename itself reaches the disk only with the directory that holds the name.
+        if (!error) return os::FlushDirectoryToDisk(DirectoryOf(target).string().c_str());
     }
     std::filesystem::remove(temporary, error);
     return false;
@@ -145,11 +151,11 @@ int32_t SaveCardData() {
         if (name.empty()) return 0;  // nothing was ever loaded: there is no file to write
         uint8_t bytes[kCardDataBytes];
         EncodeCardData(ActiveDeviceId(), g_engine.calibration.OffsetTable, bytes);
-        ReplaceFileContents(name, bytes, sizeof bytes);
+        return ReplaceFileContents(name, bytes, sizeof bytes) ? 0 : -1;
     } catch (...) {
         // Out of memory for a path: the old file stays as it was, like any other failed save.
+        return -1;
     }
-    return 0;
 }
 
 void FailCardDataWritesAfter(int32_t bytes) { g_failWritesAfter = bytes; }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "calibration/calibration_state.h"
+#include "engine/calibration_state.h"
 
 namespace ostrel {
 
@@ -22,7 +22,8 @@ int32_t LoadCardData();
 
 // Writes the table under the name chosen at the last load. The bytes go to a temporary file in
 // the same directory, which is flushed to disk and then renamed over the old file, so a failure
-// at any point leaves the previous file whole. Returns 0 (a failed save is not reported).
+// at any point leaves the previous file whole. Returns 0, or -1 when the file could not be
+// written (the table in memory is unchanged either way).
 int32_t SaveCardData();
 
 // The 260 file bytes for a device ID and table.

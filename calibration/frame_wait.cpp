@@ -4,9 +4,9 @@
 #include <cmath>
 #include <new>
 
-#include "OstrelDAQEngine.h"
 #include "acquisition/frame_readout.h"
 #include "engine/engine_state.h"
+#include "frontend/timing_settings.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel {
@@ -41,9 +41,7 @@ void LaneBuffers::Release() {
 void FailLaneBufferAllocations(bool fail) { g_failLaneBufferAllocations = fail; }
 
 double FrameWaitBoundSeconds() {
-    uint32_t dividerCode = 0;
-    float megasamplesPerSecond = 0.0f;
-    DAQ_GetSamplingRate(&dividerCode, &megasamplesPerSecond);
+    const float megasamplesPerSecond = CurrentSamplingRate();
     if (!std::isfinite(megasamplesPerSecond) || megasamplesPerSecond <= 0.0f) {
         return kFrameWaitFloorSeconds;
     }
@@ -61,11 +59,11 @@ bool WaitForFrame(LaneBuffers &buffers, double boundSeconds) {
     const int64_t start = os::PerformanceCounter();
     const double boundTicks = boundSeconds * static_cast<double>(frequency);
     for (;;) {
-        while (DAQ_NewDataFrameAvailable() == 0) {
+        while (!NewFrameAnnounced()) {
             os::SleepMilliseconds(kFramePollMilliseconds);
             if (static_cast<double>(os::PerformanceCounter() - start) > boundTicks) {
                 // One last look, so that a frame announced during the final sleep is not lost.
-                if (DAQ_NewDataFrameAvailable() != 0) break;
+                if (NewFrameAnnounced()) break;
                 return false;
             }
         }

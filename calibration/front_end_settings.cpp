@@ -1,31 +1,29 @@
 #include "calibration/front_end_settings.h"
 
-#include "OstrelDAQEngine.h"
+#include "calibration/offset_table.h"
 #include "engine/engine_state.h"
+#include "frontend/front_end_settings.h"
 
 namespace ostrel {
 
 void SaveFrontEndSettings() {
     SavedFrontEndSettings &saved = g_engine.calibration.SavedSettings;
-    DAQ_GetInputChannel(&saved.InputChannel);
+    ReadFrontEndSetting(FrontEndSetting::InputChannel, 0, saved.InputChannel);
     const int32_t channel = saved.InputChannel;
-    DAQ_GetCoupling(channel, &saved.Coupling);
-    DAQ_GetTermination(channel, &saved.Termination);
-    DAQ_GetGain(channel, &saved.Gain);
-    DAQ_GetAttenuation(channel, &saved.Attenuation);
-    saved.RecordLength = g_engine.acquisition.RecordLength;
-    saved.RecordNumber = g_engine.acquisition.RecordNumber;
+    ReadFrontEndSetting(FrontEndSetting::Coupling, channel, saved.Coupling);
+    ReadFrontEndSetting(FrontEndSetting::Termination, channel, saved.Termination);
+    ReadFrontEndSetting(FrontEndSetting::Gain, channel, saved.Gain);
+    ReadFrontEndSetting(FrontEndSetting::Attenuation, channel, saved.Attenuation);
 }
 
 void RestoreFrontEndSettings() {
     const SavedFrontEndSettings saved = g_engine.calibration.SavedSettings;
     const int32_t channel = saved.InputChannel;
-    DAQ_SetInputChannel(channel);
-    DAQ_SetCoupling(channel, saved.Coupling);
-    DAQ_SetTermination(channel, saved.Termination);
-    DAQ_SetGain(channel, saved.Gain);
-    DAQ_SetAttenuation(channel, saved.Attenuation);
-    DAQ_ConfigAcquisition(saved.RecordLength, saved.RecordNumber);
+    WriteFrontEndSetting(FrontEndSetting::InputChannel, 0, channel);
+    SetLaneSetting(FrontEndSetting::Coupling, channel, saved.Coupling);
+    SetLaneSetting(FrontEndSetting::Termination, channel, saved.Termination);
+    SetLaneSetting(FrontEndSetting::Gain, channel, saved.Gain);
+    SetLaneSetting(FrontEndSetting::Attenuation, channel, saved.Attenuation);
 }
 
 }  // namespace ostrel

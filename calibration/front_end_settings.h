@@ -4,13 +4,13 @@
 
 namespace ostrel {
 
-// Reads the input channel, then the coupling, termination, gain and attenuation of that channel,
-// through the getters, and copies the record length and count of the last configuration. A getter
-// with nothing to report on the model leaves its field as it was.
+// Reads the input channel, then the coupling, termination, gain and attenuation of that channel
+// from the board. A setting the model lacks leaves its field as it was. (The record geometry is
+// the calibrations' own business: they put the caller's back themselves.)
 void SaveFrontEndSettings();
 
-// Sets the saved input channel, then its coupling, termination, gain and attenuation, and
-// configures the saved record length and count. On boards with two or four lanes only the lane
+// Sets the saved input channel, then its coupling, termination, gain and attenuation, each
+// re-choosing the offset in force as the setters do. On boards with two or four lanes only the lane
 // named by the saved input channel gets its settings back; the others keep what the calibration
 // gave them last.
 void RestoreFrontEndSettings();

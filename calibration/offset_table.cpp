@@ -1,7 +1,7 @@
 #include "calibration/offset_table.h"
 
-#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "frontend/front_end_settings.h"
 
 namespace ostrel {
 namespace {
@@ -21,20 +21,20 @@ std::optional<int64_t> NextIndexLevel(int64_t inner, int64_t count, int64_t oute
 }
 
 // The steps the open takes on models whose board does not come up in a usable front-end state.
+// The input channel is only written; a per-lane setting also re-chooses the lane's offset, as its
+// setter export does.
 struct InitialInput {
     int32_t modelType;
-    int32_t (*apply)(int32_t lane, int32_t value);
+    FrontEndSetting setting;
     int32_t lane;
     int32_t value;
 };
 
-int32_t ApplyInputChannel(int32_t, int32_t channel) { return DAQ_SetInputChannel(channel); }
-
 constexpr InitialInput kInitialInputs[] = {
-    {5, ApplyInputChannel, 0, 0},  // input channel 0
-    {5, DAQ_SetGain, 0, 0},        // gain 0
-    {6, DAQ_SetGain, 0, 1},        // gain 1 on both lanes
-    {6, DAQ_SetGain, 1, 1},
+    {5, FrontEndSetting::InputChannel, 0, 0},  // input channel 0
+    {5, FrontEndSetting::Gain, 0, 0},          // gain 0
+    {6, FrontEndSetting::Gain, 0, 1},          // gain 1 on both lanes
+    {6, FrontEndSetting::Gain, 1, 1},
 };
 
 }  // namespace
@@ -62,24 +62,22 @@ int32_t UpdateChannelOffset(int32_t lane) {
     }
     const uint32_t laneCount = g_engine.model.ADCNumber;
     if (laneCount != 1 && laneCount != 2 && laneCount != 4) return 0;
+    // A lane the board does not have has no offset to choose.
+    if (laneCount != 1 && (lane < 0 || static_cast<uint32_t>(lane) >= laneCount)) return 0;
 
     int32_t(&readback)[kReadbackCount] = calibration.FrontEndReadback;
     // A single-lane board's offsets are kept per input channel: the channel takes the lane's place.
     int32_t settingLane = lane;
     if (laneCount == 1) {
-        DAQ_GetInputChannel(&readback[kReadbackInputChannel]);
+        ReadFrontEndSetting(FrontEndSetting::InputChannel, 0, readback[kReadbackInputChannel]);
         settingLane = readback[kReadbackInputChannel];
     }
-    DAQ_GetCoupling(settingLane, &readback[kReadbackCoupling]);
-    DAQ_GetTermination(settingLane, &readback[kReadbackTermination]);
-    DAQ_GetGain(settingLane, &readback[kReadbackGain]);
-    DAQ_GetAttenuation(settingLane, &readback[kReadbackAttenuation]);
+    ReadFrontEndSetting(FrontEndSetting::Coupling, settingLane, readback[kReadbackCoupling]);
+    ReadFrontEndSetting(FrontEndSetting::Termination, settingLane, readback[kReadbackTermination]);
+    ReadFrontEndSetting(FrontEndSetting::Gain, settingLane, readback[kReadbackGain]);
+    ReadFrontEndSetting(FrontEndSetting::Attenuation, settingLane, readback[kReadbackAttenuation]);
 
-    int offsetSlot = kSingleLaneOffset;
-    if (laneCount != 1) {
-        if (lane < 0 || static_cast<uint32_t>(lane) >= laneCount) return 0;
-        offsetSlot = kLaneOffset0 + lane;
-    }
+    const int offsetSlot = laneCount == 1 ? kSingleLaneOffset : kLaneOffset0 + lane;
     const std::optional<int32_t> index =
         OffsetIndex(settingLane, readback[kReadbackCoupling], readback[kReadbackTermination],
                     readback[kReadbackGain], readback[kReadbackAttenuation]);
@@ -88,10 +86,21 @@ int32_t UpdateChannelOffset(int32_t lane) {
     return 0;
 }
 
+int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {
+    const int32_t result = WriteFrontEndSetting(setting, lane, value);
+    UpdateChannelOffset(lane);
+    return result;
+}
+
 int32_t ApplyInitialInputs() {
     LoadCardData();
     for (const InitialInput &step : kInitialInputs) {
-        if (step.modelType == g_engine.model.ModelType) step.apply(step.lane, step.value);
+        if (step.modelType != g_engine.model.ModelType) continue;
+        if (step.setting == FrontEndSetting::InputChannel) {
+            WriteFrontEndSetting(step.setting, step.lane, step.value);
+        } else {
+            SetLaneSetting(step.setting, step.lane, step.value);
+        }
     }
     for (uint32_t lane = 0; lane < g_engine.model.ADCNumber; ++lane) {
         UpdateChannelOffset(static_cast<int32_t>(lane));

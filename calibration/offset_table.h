@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "calibration/card_data.h"
+#include "frontend/front_end_settings.h"
 
 namespace ostrel {
 
@@ -23,6 +24,11 @@ int16_t OffsetInForce(int16_t tableEntry);
 // to mid-scale while a DC-offset calibration runs). A setting outside the table leaves the offset
 // in force as it was. Returns 0.
 int32_t UpdateChannelOffset(int32_t lane);
+
+// Writes one front-end setting of a lane (gain, attenuation, coupling or termination) and
+// re-chooses the lane's offset in force, since the readout subtracts the offset of the setting in
+// force. The write's result (see WriteFrontEndSetting).
+int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value);
 
 // Open-time step: card data, the model's initial inputs, offsets of every lane. Returns 0.
 int32_t ApplyInitialInputs();

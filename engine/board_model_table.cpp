@@ -131,6 +131,9 @@ void ApplyBoardModel(uint32_t deviceId) {
 
 void FillSamplingRates() {
     BoardModelState &model = g_engine.model;
+    // No rate of an earlier board may survive past this board's own table.
+    std::fill(std::begin(model.SamplingRates), std::end(model.SamplingRates), 0.0f);
+    model.SamplingRateCount = 0;
     for (const SamplingRateRow &row : kSamplingRateTable) {
         if (row.ModelType != model.ModelType) continue;
         std::copy_n(row.Rates, row.Count, model.SamplingRates);

@@ -4,4 +4,10 @@ namespace ostrel {
 
 EngineState g_engine;
 
+AcquisitionState::~AcquisitionState() {
+    if (!ThreadStopped.load(std::memory_order_acquire) && StopThreadAtExit != nullptr) {
+        StopThreadAtExit();
+    }
+}
+
 }  // namespace ostrel

@@ -5,12 +5,12 @@
 
 #include <cstdint>
 
-#include "acquisition/acquisition_state.h"
-#include "calibration/calibration_state.h"
+#include "engine/acquisition_state.h"
+#include "engine/calibration_state.h"
 #include "engine/board_model_state.h"
 #include "engine/discovery_state.h"
-#include "frontend/frontend_state.h"
-#include "generator/generator_state.h"
+#include "engine/frontend_state.h"
+#include "engine/generator_state.h"
 
 namespace ostrel {
 

@@ -14,6 +14,18 @@ uint64_t RegisterByteOffset(int32_t registerIndex) {
     return g_engine.model.RegisterBase + static_cast<uint64_t>(static_cast<int64_t>(doubled));
 }
 
+int32_t ReadControlRegister(int32_t registerIndex, uint32_t *value) {
+    const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
+    if (handle != nullptr) WDC_ReadAddr32(handle, 0, RegisterByteOffset(registerIndex), value);
+    return g_engine.discovery.LastStatus;
+}
+
+int32_t WriteControlRegister(int32_t registerIndex, uint32_t value) {
+    const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
+    if (handle != nullptr) WDC_WriteAddr32(handle, 0, RegisterByteOffset(registerIndex), value);
+    return g_engine.discovery.LastStatus;
+}
+
 uint32_t ReadBar32(WDC_DEVICE_HANDLE handle, uint32_t bar, uint32_t offset) {
     uint32_t word = 0;
     if (handle != nullptr) WDC_ReadAddr32(handle, bar, offset, &word);

@@ -9,20 +9,11 @@ extern "C" {
 
 OSTREL_API int32_t ReadMemory32(int32_t registerIndex, uint32_t *value) {
     if (value == nullptr) return -1;
-    const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
-    // With no board open the caller's value stays as it was.
-    if (handle != nullptr) {
-        WDC_ReadAddr32(handle, 0, ostrel::RegisterByteOffset(registerIndex), value);
-    }
-    return g_engine.discovery.LastStatus;
+    return ostrel::ReadControlRegister(registerIndex, value);
 }
 
 OSTREL_API int32_t WriteMemory32(int32_t registerIndex, uint32_t value) {
-    const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
-    if (handle != nullptr) {
-        WDC_WriteAddr32(handle, 0, ostrel::RegisterByteOffset(registerIndex), value);
-    }
-    return g_engine.discovery.LastStatus;
+    return ostrel::WriteControlRegister(registerIndex, value);
 }
 
 }  // extern "C"

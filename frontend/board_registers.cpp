@@ -1,7 +1,7 @@
 #include "frontend/board_registers.h"
 
-#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/register_window.h"
 
 namespace ostrel {
 
@@ -11,7 +11,7 @@ bool ReadRoleRegister(Reg role, uint32_t &value) {
     const int32_t index = CurrentRegisterIndex(role);
     if (index == kNoRegister || g_engine.discovery.DeviceHandle == nullptr) return false;
     uint32_t word = 0;
-    ReadMemory32(index, &word);
+    ReadControlRegister(index, &word);
     value = word;
     return true;
 }
@@ -19,7 +19,7 @@ bool ReadRoleRegister(Reg role, uint32_t &value) {
 std::optional<int32_t> WriteRoleRegister(Reg role, uint32_t value) {
     const int32_t index = CurrentRegisterIndex(role);
     if (index == kNoRegister) return std::nullopt;
-    return WriteMemory32(index, value);
+    return WriteControlRegister(index, value);
 }
 
 }  // namespace ostrel

@@ -1,5 +1,5 @@
-// Register access of the front-end exports: every access goes through the exported window
-// operations ReadMemory32 and WriteMemory32 on the role's index for the opened board's model.
+// Register access of the front end by role: every access goes through the register window on the
+// role's index for the opened board's model.
 #pragma once
 
 #include <cstdint>

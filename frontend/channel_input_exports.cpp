@@ -10,15 +10,26 @@ using namespace ostrel;
 
 namespace {
 
-int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {
-    const int32_t result = WriteFrontEndSetting(setting, lane, value);
-    // While the DC-offset calibration runs it chooses the offsets itself.
-    if (!g_engine.calibration.CalibrationActive) UpdateChannelOffset(lane);
-    return result;
+// Single-lane boards keep their settings and offsets per input channel (0..3), and the offset
+// choice addresses them by the channel in force; boards with 2 or 4 lanes address their lanes.
+constexpr int32_t kInputChannels = 4;
+
+// A lane the open board can address. Anything else is refused before a register is touched: a
+// lane-bit register would otherwise take lane 35 for lane 3. With no board open every lane below
+// four is let through, as no register is reached then anyway.
+bool LaneAddressable(int32_t lane) {
+    if (lane < 0 || lane >= kInputChannels) return false;
+    const uint32_t lanes = g_engine.model.ADCNumber;
+    return lanes <= 1 || static_cast<uint32_t>(lane) < lanes;
+}
+
+int32_t SetLaneSettingOf(FrontEndSetting setting, int32_t lane, int32_t value) {
+    if (!LaneAddressable(lane)) return -1;
+    return SetLaneSetting(setting, lane, value);
 }
 
 int32_t GetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t *value) {
-    if (value == nullptr) return -1;
+    if (value == nullptr || !LaneAddressable(lane)) return -1;
     ReadFrontEndSetting(setting, lane, *value);
     return 0;
 }
@@ -34,7 +45,7 @@ int32_t CopyCount(int32_t count, int32_t *out) {
 extern "C" {
 
 OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain) {
-    return SetLaneSetting(FrontEndSetting::Gain, lane, gain);
+    return SetLaneSettingOf(FrontEndSetting::Gain, lane, gain);
 }
 OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain) {
     return GetLaneSetting(FrontEndSetting::Gain, lane, gain);
@@ -44,7 +55,7 @@ OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count) {
 }
 
 OSTREL_API int32_t DAQ_SetAttenuation(int32_t lane, int32_t attenuation) {
-    return SetLaneSetting(FrontEndSetting::Attenuation, lane, attenuation);
+    return SetLaneSettingOf(FrontEndSetting::Attenuation, lane, attenuation);
 }
 OSTREL_API int32_t DAQ_GetAttenuation(int32_t lane, int32_t *attenuation) {
     return GetLaneSetting(FrontEndSetting::Attenuation, lane, attenuation);
@@ -54,7 +65,7 @@ OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *count) {
 }
 
 OSTREL_API int32_t DAQ_SetCoupling(int32_t lane, int32_t coupling) {
-    return SetLaneSetting(FrontEndSetting::Coupling, lane, coupling);
+    return SetLaneSettingOf(FrontEndSetting::Coupling, lane, coupling);
 }
 OSTREL_API int32_t DAQ_GetCoupling(int32_t lane, int32_t *coupling) {
     return GetLaneSetting(FrontEndSetting::Coupling, lane, coupling);
@@ -64,7 +75,7 @@ OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *count) {
 }
 
 OSTREL_API int32_t DAQ_SetTermination(int32_t lane, int32_t termination) {
-    return SetLaneSetting(FrontEndSetting::Termination, lane, termination);
+    return SetLaneSettingOf(FrontEndSetting::Termination, lane, termination);
 }
 OSTREL_API int32_t DAQ_GetTermination(int32_t lane, int32_t *termination) {
     return GetLaneSetting(FrontEndSetting::Termination, lane, termination);

@@ -4,33 +4,28 @@
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
 #include "frontend/board_registers.h"
+#include "frontend/record_geometry.h"
 #include "frontend/record_length_coding.h"
 
 using namespace ostrel;
 
 namespace {
 
+bool AcquisitionRunning() {
+    return !g_engine.acquisition.ThreadStopped.load(std::memory_order_acquire);
+}
+
 constexpr int16_t kDmaChunkCount = 16;  // DMA chunks of the DMA buffer, one per descriptor
-constexpr uint32_t kRecordNumberScale = 4;  // the register counts records per frame times four
 
 }  // namespace
 
 extern "C" {
 
 OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength) {
-    const BoardModelState &model = g_engine.model;
-    // A length above the limit is refused silently: the caller sees it through the getters.
-    if (recordLength > model.MaxRecordLength) return 0;
-    const auto coding = RecordLengthCodingOf(model.ModelType);
-    if (!coding) return 0;
-    RecordGeometryState &geometry = g_engine.geometry;
-    // The slot counts the requested length, not the length the board rounds it to.
-    geometry.RecordSlotPoints = recordLength * model.ADCNumber + model.TrailerPoints;
-    geometry.RecordNumInMem =
-        geometry.RecordSlotPoints == 0 ? 0 : model.DMATransferPoints / geometry.RecordSlotPoints;
-    WriteRoleRegister(Reg::RecordLength, EncodeRecordLength(*coding, recordLength));
-    WriteRoleRegister(Reg::RecordsInMemory, geometry.RecordNumInMem);
-    return 0;
+    // The running acquisition thread sliced the DMA buffer for the length in force; a board
+    // writing another length under it would never complete a frame again.
+    if (AcquisitionRunning()) return -1;
+    return WriteRecordLength(recordLength);
 }
 
 OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) {
@@ -44,8 +39,9 @@ OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) {
 }
 
 OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame) {
-    const uint32_t value = static_cast<uint32_t>(recordsPerFrame) * kRecordNumberScale;
-    return WriteRoleRegister(Reg::RecordNumber, value).value_or(0);
+    // The tags of a running acquisition wrap at the ring it was set up with.
+    if (AcquisitionRunning()) return -1;
+    return WriteRecordsPerFrame(recordsPerFrame);
 }
 
 OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame) {

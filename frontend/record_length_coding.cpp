@@ -26,6 +26,10 @@ uint32_t EncodeRecordLength(const RecordLengthCoding &coding, uint32_t length) {
     return (length / coding.writeDivisor) * coding.writeMultiplier;
 }
 
+bool RecordLengthOnStep(const RecordLengthCoding &coding, uint32_t length) {
+    return coding.writeDivisor != 0 && length % coding.writeDivisor == 0;
+}
+
 uint32_t DecodeRecordLength(const RecordLengthCoding &coding, uint32_t registerValue) {
     return registerValue * coding.readFactor;
 }

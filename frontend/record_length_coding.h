@@ -22,4 +22,9 @@ uint32_t EncodeRecordLength(const RecordLengthCoding &coding, uint32_t length);
 // Length the getter reports for a register value (32-bit arithmetic).
 uint32_t DecodeRecordLength(const RecordLengthCoding &coding, uint32_t registerValue);
 
+// Whether the board records exactly the requested length: it must be a whole number of the
+// units the model writes. Any other length would be rounded down by the board while the engine
+// sliced the DMA buffer for the length asked, so the two would disagree on where a record ends.
+bool RecordLengthOnStep(const RecordLengthCoding &coding, uint32_t length);
+
 }  // namespace ostrel

@@ -3,16 +3,11 @@
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
 #include "frontend/board_registers.h"
+#include "frontend/timing_settings.h"
 
 using namespace ostrel;
 
 namespace {
-
-// The rate of a divider code, or nullptr when the code lies outside the 21-entry table.
-const float *SamplingRateEntry(uint32_t code) {
-    if (code >= static_cast<uint32_t>(kSamplingRateSlots)) return nullptr;
-    return &g_engine.model.SamplingRates[code];
-}
 
 int32_t ReadRoleInto(Reg role, int32_t *out) {
     if (out == nullptr) return -1;
@@ -55,17 +50,12 @@ OSTREL_API int32_t DAQ_CheckSamplingRates(int32_t tableIndex, float *megasamples
     return 0;
 }
 
-OSTREL_API int32_t DAQ_SetTrigger(int32_t triggerSetting) {
-    return WriteRoleRegister(Reg::Trigger, static_cast<uint32_t>(triggerSetting)).value_or(0);
-}
+OSTREL_API int32_t DAQ_SetTrigger(int32_t triggerSetting) { return WriteTrigger(triggerSetting); }
 
 OSTREL_API int32_t DAQ_GetTrigger(int32_t *triggerSetting) {
     return ReadRoleInto(Reg::Trigger, triggerSetting);
 }
 
-OSTREL_API int32_t DAQ_SetLEDCode(int32_t indicatorCode) {
-    // Model 8 has no indicator register: nothing is written there.
-    return WriteRoleRegister(Reg::LedCode, static_cast<uint32_t>(indicatorCode)).value_or(0);
-}
+OSTREL_API int32_t DAQ_SetLEDCode(int32_t indicatorCode) { return SetIndicator(indicatorCode); }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/register_window.h"
 #include "generator/generator_channels.h"
 #include "generator/phase_step.h"
 
@@ -24,8 +25,8 @@ OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz) {
     g_engine.generator.AwgFrequency[channel] = frequencyHz;
     const int32_t integerRegister = channel == 0 ? model.RegAwgStepInt0 : model.RegAwgStepInt1;
     const int32_t fractionRegister = channel == 0 ? model.RegAwgStepFrac0 : model.RegAwgStepFrac1;
-    WriteMemory32(integerRegister, step->integerPart);
-    WriteMemory32(fractionRegister, step->fraction);
+    ostrel::WriteControlRegister(integerRegister, step->integerPart);
+    ostrel::WriteControlRegister(fractionRegister, step->fraction);
     return 0;
 }
 

@@ -3,8 +3,8 @@
 
 #include <new>
 
-#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/register_window.h"
 #include "generator/generator_channels.h"
 
 namespace ostrel {
@@ -59,17 +59,18 @@ void AwgStartUp() {
     // (the arrays are zeroed), so every point written is the mid code.
     for (int32_t channel = 0; channel < model.AwgChannelCount && channel < kAwgChannelSlots;
          ++channel) {
-        AWG_SetWaveformType(channel, 0);
+        DesignChannel(channel, 0);
+        UpdateChannel(channel);
     }
 
     // The phase-step indices are model parameters that a board without a generator keeps from an
     // earlier generator board (or 0); on such a board those indices are other registers (-2030 is
     // the attenuation of model 10), so the default steps go only to a board with a generator.
     if (model.AwgChannelCount > 0) {
-        WriteMemory32(model.RegAwgStepInt0, kDefaultStepInt0);
-        WriteMemory32(model.RegAwgStepFrac0, 0);
-        WriteMemory32(model.RegAwgStepInt1, kDefaultStepInt1);
-        WriteMemory32(model.RegAwgStepFrac1, 0);
+        WriteControlRegister(model.RegAwgStepInt0, kDefaultStepInt0);
+        WriteControlRegister(model.RegAwgStepFrac0, 0);
+        WriteControlRegister(model.RegAwgStepInt1, kDefaultStepInt1);
+        WriteControlRegister(model.RegAwgStepFrac1, 0);
     }
     SyncAllChannels();
 }

@@ -2,6 +2,7 @@
 // Both controls live in one register, the output mask: bit c holds channel c off while set.
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/register_window.h"
 #include "engine/register_map.h"
 #include "generator/generator_channels.h"
 #include "platform/os/os_services.h"
@@ -25,10 +26,10 @@ bool SyncAllChannels() {
     // The whole register is written: holding and releasing together restarts every channel at
     // the same instant, and also lets play any channel that was held off.
     uint32_t mask = channelBits;
-    WriteMemory32(kAwgOutputMaskIndex, mask);
+    WriteControlRegister(kAwgOutputMaskIndex, mask);
     os::SleepMilliseconds(kSyncHoldMilliseconds);
     mask &= ~channelBits;
-    WriteMemory32(kAwgOutputMaskIndex, mask);
+    WriteControlRegister(kAwgOutputMaskIndex, mask);
     return true;
 }
 
@@ -46,14 +47,14 @@ OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) {
         return -1;
     }
     uint32_t commandWord = 0;
-    ReadMemory32(ostrel::kAwgOutputMaskIndex, &commandWord);
+    ostrel::ReadControlRegister(ostrel::kAwgOutputMaskIndex, &commandWord);
     const uint32_t channelBit = 1u << (static_cast<uint32_t>(channel) % 32u);
     if (enable != 0) {
         commandWord &= ~channelBit;
     } else {
         commandWord |= channelBit;
     }
-    WriteMemory32(ostrel::kAwgOutputMaskIndex, commandWord);
+    ostrel::WriteControlRegister(ostrel::kAwgOutputMaskIndex, commandWord);
     return 0;
 }
 

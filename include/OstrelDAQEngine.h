@@ -92,8 +92,10 @@ OSTREL_API int32_t GetDeviceResource(uint32_t *word0, uint32_t *word1, uint32_t 
 
 /* Configures records of recordLength points per lane, recordNumber records per frame (raised so
    that a frame holds at least 0x80000 points). 0, or -1 for a length below 32 or above the model's
-   maximum, a ring of four frames beyond 2 GiB, no board open, or a failed set-up. A length above
-   the maximum or a ring too large is refused before anything changes; a running acquisition is
+   maximum, a length that is not a whole number of the board's length unit (4 points on models 6,
+   9 and 10, 8 on model 7, 1 on models 5 and 8), a ring of four frames beyond 2 GiB, no board open,
+   a running acquisition that does not stop, or a failed set-up. A length above the maximum or off
+   the unit, or a ring too large, is refused before anything changes; a running acquisition is
    stopped first otherwise. The same request as the last successful one returns 0 at once. Does
    not start. */
 OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber);
@@ -103,7 +105,8 @@ OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordN
    started. */
 OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32_t recordNumber);
 
-/* Stops the acquisition thread, leaving the indicator code unchanged. Returns 0. */
+/* Stops the acquisition thread, leaving the indicator code unchanged. 0, or -1 when the thread
+   has not ended within 8 s. */
 OSTREL_API int32_t DAQ_FinalizeAcquisition(void);
 
 /* Sets indicator code 1 and starts the acquisition thread. 0 (also when it runs already), or -1
@@ -111,7 +114,8 @@ OSTREL_API int32_t DAQ_FinalizeAcquisition(void);
    configuration) or the thread cannot be created. */
 OSTREL_API int32_t DAQ_StartAcquisition(void);
 
-/* Stops the acquisition thread (bounded wait) and sets indicator code 0. Returns 0. */
+/* Stops the acquisition thread (bounded wait) and sets indicator code 0. 0, or -1 when the thread
+   has not ended within 8 s. */
 OSTREL_API int32_t DAQ_StopAcquisition(void);
 
 /* Copies the latest frame, split by lane, each sample minus the lane's zero offset. Each lane
@@ -151,8 +155,14 @@ OSTREL_API int32_t DAQ_CopyDMAPool(uint8_t *destination);
  * Record and timing settings
  * ------------------------------------------------------------------------------------------- */
 
+/* Writes the record length and the record slots per DMA chunk to the board (the configuration
+   exports call it; a direct call does not set up the acquisition). 0; -1 with nothing written for
+   a length above the model's maximum or off the board's length unit, or while an acquisition
+   runs. */
 OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength);
 OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength);
+/* Writes four times the records per frame to the board. The write result, or -1 with nothing
+   written while an acquisition runs. */
 OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame);
 OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame);
 OSTREL_API int32_t DAQ_SetRecordCounters(int32_t counter0, int32_t counter1, int32_t counter2,
@@ -177,6 +187,10 @@ OSTREL_API int32_t DAQ_GetDMAInfo(int16_t *trailerPoints, int16_t *dmaInfoValue,
  * Channel inputs
  * ------------------------------------------------------------------------------------------- */
 
+/* The per-lane setters and getters take a lane 0 to ADCNumber - 1 on boards with 2 or 4 lanes, and
+   0 to 3 (the input channels) on single-lane boards; any other lane gets -1 with nothing read or
+   written. */
+
 OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain);
 OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain);
 OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count);
@@ -196,8 +210,13 @@ OSTREL_API int32_t DAQ_GetInputChannel(int32_t *channel);
  * Calibration and measurement
  * ------------------------------------------------------------------------------------------- */
 
+/* Each calibration stops the acquisition, measures with its own geometry, and puts the caller's
+   record length and number back at the end, with the acquisition stopped: lane buffers sized for
+   the caller's configuration stay right for the next DAQ_GetLatestFrame. */
+
 /* Measures the zero offset of every lane for every front-end combination, fills the offset table
-   and saves the card-data file. 0, or -1 (nothing changed) on a time-out or with nothing open. */
+   and saves the card-data file. 0; -1 (nothing changed) on a time-out or with nothing open; -2 when
+   the offsets were measured and are in force but the card-data file could not be written. */
 OSTREL_API int32_t DAQ_Calibration_DCOffset(void);
 /* Sets the vertical scale from the span of lane 0 (taken as 2 V). 0 or -1. */
 OSTREL_API int32_t DAQ_Calibration_VerticalScale(void);

@@ -110,7 +110,7 @@ public:
 private:
     FakeGeometry geometry_;
     std::vector<uint32_t> memory_;
-    std::vector<const uint8_t *> slotTrailers_;
+    std::vector<uint8_t *> slotTrailers_;
     std::vector<uint32_t> lastSlotTags_;
     std::vector<uint8_t> ringRecordFilled_;
     std::vector<int16_t> frameRing_;

@@ -208,15 +208,33 @@ TEST_F(ScannerTest, AFilledRingRecordIsNotOverwritten) {
     EXPECT_EQ(dma->LastSlotTag(20), kNoRecordTag);
 }
 
-TEST_F(ScannerTest, SlotsHoldingTheSameTagEveryLapAreCopiedOnce) {
-    // 128 slots, 32 ring records: each slot receives the same tag on every lap of the board.
-    Build(FakeGeometry{64, 4, 8 * 68, 8, 8});
-    scanner->BeginRun();
-    ProduceAndPass(128);
-    EXPECT_EQ(RecordsReceived(), 128);
-    ProduceAndPass(128);
-    ProduceAndPass(128);
-    EXPECT_EQ(RecordsReceived(), 128);
+// Slot counts that are a multiple of the ring's record count make the board write every slot with
+// the tag it held on the lap before. With each chunk emptied before it is queued again, as the
+// thread does, every record of every lap is taken, in geometries where that ratio is 1, 2 and 4.
+TEST_F(ScannerTest, SlotsReceivingTheSameTagEveryLapAreTakenOnEveryLap) {
+    const FakeGeometry geometries[] = {
+        {64, 4, 8 * 68, 8, 32},  // 128 slots, 128 ring records
+        {64, 4, 8 * 68, 8, 16},  // 128 slots, 64 ring records
+        {64, 4, 8 * 68, 8, 8},   // 128 slots, 32 ring records
+    };
+    for (const FakeGeometry &geometry : geometries) {
+        SCOPED_TRACE(::testing::Message() << geometry.RecordsPerFrame << " records per frame");
+        Build(geometry);
+        scanner->BeginRun();
+        for (uint32_t lap = 0; lap < 4; ++lap) {
+            for (uint32_t chunk = 0; chunk < 16; ++chunk) {
+                scanner->ForgetChunk(chunk);
+                ProduceAndPass(8);
+            }
+            EXPECT_EQ(RecordsReceived(), static_cast<int32_t>(128 * (lap + 1))) << "lap " << lap;
+        }
+        EXPECT_EQ(Statistic(4), 0) << "no partial frame";
+        const uint32_t ringRecords = geometry.RecordsPerFrame * 4;
+        const uint32_t lastRecord = 4 * 128 - 1;
+        EXPECT_EQ(dma->RingRecord(lastRecord % ringRecords)[0],
+                  FakeDma::ValueOf(lastRecord % ringRecords, lastRecord / ringRecords))
+            << "the ring holds the last lap's record";
+    }
 }
 
 TEST_F(ScannerTest, LatestFrameMovesBackForRecordsFoundOutOfOrder) {

@@ -71,7 +71,7 @@ TEST(AcquisitionSetUp, RecordsPerFrameAreRaisedToTheMinimumFrame) {
         {5, 1000, 10, 524, 1000, 40, 640, 2096},       // raised
         {6, 4096, 64, 64, 8192, 16, 256, 256},         // exactly 0x80000 points: not raised
         {8, 1024, 16, 128, 4096, 33, 528, 512},        // four lanes
-        {7, 100, 1, 5242, 100, 1289, 20624, 20968},
+        {7, 104, 1, 5041, 104, 1243, 19888, 20164},    // 13 of model 7's 8-point units
         {9, 1024, 1000, 1000, 2048, 67, 1072, 4000},
         {10, 64, 1, 8192, 64, 2048, 32768, 32768},     // slot count a multiple of the ring's
     };

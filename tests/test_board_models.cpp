@@ -128,7 +128,7 @@ TEST(BoardModels, UnknownDeviceIdOpensWithoutModelAndChangesNothingElse) {
     EXPECT_EQ(reported, -1);
 }
 
-TEST(BoardModels, UnknownDeviceIdAfterAKnownBoardKeepsItsParameters) {
+TEST(BoardModels, UnknownDeviceIdAfterAKnownBoardKeepsItsParametersButNoRates) {
     UseBoards({0xA005, 0xA003});
     ASSERT_EQ(DAQ_OpenDevice(0), 0);
     ASSERT_EQ(DAQ_CloseDevice(), 0);
@@ -136,7 +136,8 @@ TEST(BoardModels, UnknownDeviceIdAfterAKnownBoardKeepsItsParameters) {
     EXPECT_EQ(g_engine.model.ModelType, -1);
     EXPECT_EQ(g_engine.model.ADCNumber, 4u);
     EXPECT_EQ(g_engine.model.MaxRecordLength, 8192u);
-    EXPECT_EQ(g_engine.model.SamplingRateCount, 16);
+    EXPECT_EQ(g_engine.model.SamplingRateCount, 0) << "no rate of the earlier board survives";
+    EXPECT_EQ(g_engine.model.SamplingRates[0], 0.0f);
 }
 
 TEST(BoardModels, E001ReportsModel0ButOpensAsModel7WithAWorkingScale) {
@@ -175,14 +176,30 @@ TEST(BoardModels, SingleLaneOffsetIsHalfTheAdcRangeRightAfterTheModelIsApplied) 
     }
 }
 
-TEST(BoardModels, FourLaneAfterSingleLaneKeepsTheTailOfTheRateTable) {
-    OpenSingleBoard(0xA001);
-    ASSERT_EQ(DAQ_CloseDevice(), 0);
-    OpenSingleBoard(0xA005);
-    EXPECT_EQ(g_engine.model.SamplingRateCount, 16);
-    EXPECT_EQ(g_engine.model.SamplingRates[0], 75.0f);
-    const float *tail = g_engine.model.SamplingRates + 16;
-    EXPECT_EQ(std::vector<float>(tail, tail + 5), (std::vector<float>{2.5f, 2, 1.5f, 1, 0.5f}));
+TEST(BoardModels, RatesPastTheOpenModelsTableReadZeroAfterAnyEarlierBoard) {
+    // Every pair of boards opened one after the other: the second board's table ends at its own
+    // count, whatever the first left behind.
+    const uint32_t ids[] = {0xA001, 0xA002, 0xA003, 0xA004, 0xA005, 0xA006, 0xE001};
+    for (const uint32_t first : ids) {
+        for (const uint32_t second : ids) {
+            SCOPED_TRACE(testing::Message() << std::hex << first << " then " << second);
+            OpenSingleBoard(first);
+            ASSERT_EQ(DAQ_CloseDevice(), 0);
+            OpenSingleBoard(second);
+            const int32_t count = g_engine.model.SamplingRateCount;
+            for (int32_t code = 0; code <= 20; ++code) {
+                float rate = -1.0f;
+                int32_t reported = 0;
+                DAQ_CheckSamplingRates(code, &rate, &reported);
+                if (code >= count) {
+                    EXPECT_EQ(rate, 0.0f) << "code " << code;
+                } else {
+                    EXPECT_GT(rate, 0.0f) << "code " << code;
+                }
+            }
+            ASSERT_EQ(DAQ_CloseDevice(), 0);
+        }
+    }
 }
 
 struct GeneratorView {
@@ -249,13 +266,13 @@ TEST(BoardModels, SingleLaneModelBringsItsBuiltInOffsets) {
     EXPECT_EQ(table[127], -7);
 }
 
-TEST(BoardModels, FillSamplingRatesWithoutModelChangesNothing) {
+TEST(BoardModels, FillSamplingRatesWithoutModelLeavesNoRate) {
     g_engine.model.ModelType = -1;
     g_engine.model.SamplingRates[0] = 42.0f;
     g_engine.model.SamplingRateCount = 3;
     ostrel::FillSamplingRates();
-    EXPECT_EQ(g_engine.model.SamplingRates[0], 42.0f);
-    EXPECT_EQ(g_engine.model.SamplingRateCount, 3);
+    EXPECT_EQ(g_engine.model.SamplingRates[0], 0.0f);
+    EXPECT_EQ(g_engine.model.SamplingRateCount, 0);
 }
 
 TEST(BoardModels, ReportedModelOfEveryBoardOnTheBus) {

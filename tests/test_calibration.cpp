@@ -147,13 +147,13 @@ int32_t Trigger() {
     return trigger;
 }
 
-// The state every procedure leaves: acquisition stopped and configured for MaxRecordLength x 16,
-// calibration mode off.
-void ExpectCalibrationGeometryStopped() {
+// The state every procedure leaves: acquisition stopped, the caller's geometry back in force (none
+// when the caller had configured none), calibration mode off.
+void ExpectCalibrationGeometryStopped(uint32_t callerLength = 0, uint32_t callerNumber = 0) {
     EXPECT_TRUE(g_engine.acquisition.ThreadStopped.load());
-    EXPECT_EQ(g_engine.acquisition.RecordLength, g_engine.model.MaxRecordLength);
-    EXPECT_EQ(g_engine.acquisition.RecordNumber, 16u);
-    EXPECT_TRUE(g_engine.acquisition.HostBuffersAllocated);
+    EXPECT_EQ(g_engine.acquisition.RecordLength, callerLength);
+    EXPECT_EQ(g_engine.acquisition.RecordNumber, callerNumber);
+    EXPECT_EQ(g_engine.acquisition.HostBuffersAllocated, callerLength != 0);
     EXPECT_FALSE(g_engine.calibration.CalibrationActive);
 }
 
@@ -162,8 +162,9 @@ void ExpectCalibrationGeometryStopped() {
 // many record slots as ring records, each slot gets the tag it already holds again, and only a new
 // set-up (which marks the slots empty) lets the acquisition see new records.
 std::vector<std::vector<int16_t>> ReadOneFrame() {
-    const uint32_t length = g_engine.acquisition.RecordLength;
-    const uint32_t number = g_engine.acquisition.RecordNumber;
+    const bool configured = g_engine.acquisition.RecordLength != 0;
+    const uint32_t length = configured ? g_engine.acquisition.RecordLength : 1024;
+    const uint32_t number = configured ? g_engine.acquisition.RecordNumber : 64;
     std::vector<std::vector<int16_t>> lanes(
         4, std::vector<int16_t>(size_t{length} * number, INT16_MIN));
     EXPECT_EQ(DAQ_ConfigAcquisition_and_Start(length, number), 0);
@@ -235,7 +236,7 @@ TEST_P(DcOffsetOnModel, WritesTheBoardsZeroErrorsSavesThemAndAReopenGivesThemBac
             EXPECT_EQ(table[i], 1000 + i);
         }
     }
-    ExpectCalibrationGeometryStopped();
+    ExpectCalibrationGeometryStopped(1024, 64);
     EXPECT_EQ(Trigger(), 3);
     SimFrontEnd lane0After{};
     ASSERT_EQ(SIM_GetFrontEnd(0, 0, &lane0After), 0);

@@ -216,7 +216,7 @@ TEST(CardDataSave, FailureMidwayLeavesTheOldFileAndNoTemporaryFile) {
         ostrel::LoadCardData();
         FillTable(PatternTable(8));
         ostrel::FailCardDataWritesAfter(failAfter);
-        EXPECT_EQ(ostrel::SaveCardData(), 0) << "a failed save is not reported";
+        EXPECT_EQ(ostrel::SaveCardData(), -1) << "a failed save is reported";
         ostrel::FailCardDataWritesAfter(-1);
         EXPECT_EQ(ReadFile(kCommonFile), old);
         EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{kCommonFile});
@@ -242,7 +242,7 @@ TEST(CardDataSave, TargetThatCannotBeReplacedStaysAsItWas) {
     fs::create_directory(kCommonFile);
     fs::path marker = fs::path(kCommonFile) / "kept";
     WriteFile(marker.string(), Bytes{1, 2, 3});
-    ostrel::SaveCardData();
+    EXPECT_EQ(ostrel::SaveCardData(), -1);
     EXPECT_TRUE(fs::is_directory(kCommonFile));
     EXPECT_EQ(ReadFile(marker.string()), (Bytes{1, 2, 3}));
     EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{kCommonFile});

@@ -175,9 +175,9 @@ TEST(ChannelInputs, WorkedRegisterValues) {
          [] { SIM_PokeRegister(0, -2034, 0); DAQ_SetCoupling(2, 65536); }, -2034, 4},
         {"model 8 gain 65536 clears bit 2", 8,
          [] { SIM_PokeRegister(0, -2036, 0xF); DAQ_SetGain(2, 65536); }, -2036, 0xB},
-        {"model 8 lane 33 is bit 1", 8, [] { SIM_PokeRegister(0, -2032, 0); DAQ_SetTermination(33, 1); }, -2032, 2},
-        {"model 8 lane -1 is bit 31", 8,
-         [] { SIM_PokeRegister(0, -2032, 0); DAQ_SetTermination(-1, 1); }, -2032, 0x80000000u},
+        {"model 8 lane 33 is refused", 8, [] { SIM_PokeRegister(0, -2032, 0); DAQ_SetTermination(33, 1); }, -2032, 0},
+        {"model 8 lane -1 is refused", 8,
+         [] { SIM_PokeRegister(0, -2032, 0); DAQ_SetTermination(-1, 1); }, -2032, 0},
         {"model 9 termination on lane 1 writes the whole register", 9,
          [] { SIM_PokeRegister(0, -2032, 0xF0); DAQ_SetTermination(1, 1); }, -2032, 1},
         {"model 9 gain -2 as its low 16 bits", 9, [] { DAQ_SetGain(0, -2); }, -2036, 0xFFFE},
@@ -224,7 +224,7 @@ TEST(ChannelInputs, GettersDecodeTheBoardsCodes) {
         {"model 10 input code 1", 10, -2038, 1, [](int32_t *v) { return DAQ_GetInputChannel(v); }, 3},
         {"model 10 input code 7", 10, -2038, 7, [](int32_t *v) { return DAQ_GetInputChannel(v); }, -5},
         {"model 10 coupling", 10, -2034, 1, [](int32_t *v) { return DAQ_GetCoupling(0, v); }, 1},
-        {"model 10 attenuation", 10, -2030, 1, [](int32_t *v) { return DAQ_GetAttenuation(7, v); }, 1},
+        {"model 10 attenuation", 10, -2030, 1, [](int32_t *v) { return DAQ_GetAttenuation(3, v); }, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -233,6 +233,44 @@ TEST(ChannelInputs, GettersDecodeTheBoardsCodes) {
         int32_t value = -5;
         EXPECT_EQ(c.get(&value), 0);
         EXPECT_EQ(value, c.expected);
+        DAQ_CloseDevice();
+    }
+}
+
+// Every per-lane setter and getter on every model, with lanes the board cannot address: -1, no
+// register access at all, and the getter's out value untouched.
+TEST(ChannelInputs, LanesOutsideTheBoardAreRefusedWithoutAnyAccess) {
+    using Setter = int32_t (*)(int32_t, int32_t);
+    using Getter = int32_t (*)(int32_t, int32_t *);
+    const Setter setters[] = {DAQ_SetGain, DAQ_SetAttenuation, DAQ_SetCoupling, DAQ_SetTermination};
+    const Getter getters[] = {DAQ_GetGain, DAQ_GetAttenuation, DAQ_GetCoupling, DAQ_GetTermination};
+    for (int32_t model = 5; model <= 10; ++model) {
+        OpenModel(model);
+        int32_t lanes = 0;
+        ASSERT_EQ(DAQ_GetADCNumber(&lanes), 0);
+        const int32_t addressable = lanes == 1 ? 4 : lanes;  // single-lane boards: input channels
+        for (const int32_t lane : {-1, addressable, 31, 33, 35, 99, INT32_MIN, INT32_MAX}) {
+            SCOPED_TRACE(testing::Message() << "model " << model << ", lane " << lane);
+            SIM_SetAccessLog(1);
+            SIM_ClearAccessLog();
+            const std::vector<int16_t> offsetsBefore(std::begin(ostrel::g_engine.calibration.ChannelOffsets),
+                                                     std::end(ostrel::g_engine.calibration.ChannelOffsets));
+            for (const Setter set : setters) EXPECT_EQ(set(lane, 1), -1);
+            for (const Getter get : getters) {
+                int32_t value = -77;
+                EXPECT_EQ(get(lane, &value), -1);
+                EXPECT_EQ(value, -77);
+            }
+            SimAccess entry{};
+            EXPECT_EQ(SIM_GetAccessLog(&entry, 1), 0) << "no register was touched";
+            EXPECT_EQ(std::vector<int16_t>(std::begin(ostrel::g_engine.calibration.ChannelOffsets),
+                                           std::end(ostrel::g_engine.calibration.ChannelOffsets)),
+                      offsetsBefore);
+            SIM_SetAccessLog(0);
+        }
+        // The last addressable lane still works.
+        int32_t value = -77;
+        EXPECT_EQ(DAQ_GetCoupling(addressable - 1, &value), 0);
         DAQ_CloseDevice();
     }
 }

@@ -449,8 +449,30 @@ TEST(CopyDMAPool, CopiesThePoolAsTheBoardLeftIt) {
         ASSERT_EQ(tag, 3 * n + 1) << "slot " << n;
     }
     DAQ_CloseDevice();
-    // After the close the pool is gone; the chunk size is still known, so this is a refusal.
+    // After the close the pool is gone: a refusal.
     EXPECT_EQ(DAQ_CopyDMAPool(destination.data()), -1);
+}
+
+// A set-up on a board with larger chunks, then another board: the copy moves at most what the
+// header promises for the board open now, whatever came before.
+TEST(CopyDMAPool, NeverCopiesAnEarlierBoardsChunkSize) {
+    for (const int32_t first : {6, 9, 10}) {
+        SCOPED_TRACE(testing::Message() << "model " << first << " then model 5");
+        DAQ_CloseDevice();
+        const uint32_t ids[] = {ostrel_test::DeviceIdOfModel(first), ostrel_test::DeviceIdOfModel(5)};
+        ASSERT_EQ(SIM_SetBoards(ids, 2), 0);
+        ASSERT_EQ(DAQ_OpenDevice(0), 0);
+        ASSERT_EQ(DAQ_ConfigAcquisition(1024, 64), 0);
+        ASSERT_EQ(DAQ_OpenDevice(1), 0);  // the second board, without a close in between
+        GuardedDestination afterOpen(16 * 81920);
+        EXPECT_EQ(DAQ_CopyDMAPool(afterOpen.data()), 0) << "nothing set up yet: nothing copied";
+        EXPECT_TRUE(afterOpen.GuardIntact(16 * 81920));
+        ASSERT_EQ(DAQ_ConfigAcquisition(1000, 10), 0);
+        GuardedDestination afterSetUp(16 * 81920);
+        EXPECT_EQ(DAQ_CopyDMAPool(afterSetUp.data()), 0);
+        EXPECT_TRUE(afterSetUp.GuardIntact(16 * 81920));
+        DAQ_CloseDevice();
+    }
 }
 
 // Each test process ends with the board closed and the simulator at power-on, so that the

@@ -129,14 +129,6 @@ TEST(UpdateChannelOffset, CalibrationActiveForcesMidScaleAndReadsNothing) {
     EXPECT_EQ(ostrel::UpdateChannelOffset(3), 0);
     EXPECT_EQ(ChannelOffsets(), std::vector<int16_t>(5, 8192));
     EXPECT_TRUE(ostrel_test::RegisterLog().empty());
-    // No setter changes the offsets while the calibration runs.
-    std::fill(std::begin(g_engine.calibration.ChannelOffsets), std::end(g_engine.calibration.ChannelOffsets),
-              int16_t{1234});
-    DAQ_SetGain(0, 1);
-    DAQ_SetCoupling(1, 1);
-    DAQ_SetTermination(2, 1);
-    DAQ_SetAttenuation(3, 0);
-    EXPECT_EQ(ChannelOffsets(), std::vector<int16_t>(5, 1234));
     g_engine.calibration.CalibrationActive = false;
     DAQ_CloseDevice();
 }
@@ -206,7 +198,7 @@ TEST(UpdateChannelOffset, MinusHundredEntryGives8092) {
     DAQ_CloseDevice();
 }
 
-TEST(UpdateChannelOffset, LaneOutsideTheBoardReadsButChangesNothing) {
+TEST(UpdateChannelOffset, LaneOutsideTheBoardChangesNothing) {
     OpenModel(8);
     std::copy_n(NumberedEntries().begin(), ostrel::kOffsetTableEntries, g_engine.calibration.OffsetTable);
     const std::vector<int16_t> before = ChannelOffsets();
@@ -214,8 +206,7 @@ TEST(UpdateChannelOffset, LaneOutsideTheBoardReadsButChangesNothing) {
     ostrel_test::StartRegisterLog();
     EXPECT_EQ(ostrel::UpdateChannelOffset(5), 0);
     EXPECT_EQ(ChannelOffsets(), before);
-    EXPECT_EQ(g_engine.calibration.FrontEndReadback[ostrel::kReadbackCoupling], 1);
-    EXPECT_FALSE(ostrel_test::RegisterLog().empty()) << "the settings of lane 5 are read";
+    EXPECT_TRUE(ostrel_test::RegisterLog().empty()) << "a lane the board lacks is not read";
     DAQ_CloseDevice();
 }
 

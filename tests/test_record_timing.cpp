@@ -8,6 +8,7 @@
 #include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "platform/os/os_services.h"
 #include "support/open_model_board.h"
 
 namespace {
@@ -49,7 +50,7 @@ TEST(RecordLength, WorkedValuesOnEveryModel) {
         int32_t readBack;
     } cases[] = {
         {5, 1024, 1024, 39, 1024},  {5, 16384, 16384, 2, 16384}, {5, 100, 100, 401, 100},
-        {6, 1000, 500, 69, 1000},   {7, 100, 12, 1289, 96},      {8, 8192, 8192, 4, 8192},
+        {6, 1000, 500, 69, 1000},   {7, 104, 13, 1243, 104},      {8, 8192, 8192, 4, 8192},
         {9, 1024, 256, 67, 1024},   {10, 1024, 256, 135, 512},   {10, 32768, 8192, 4, 16384},
     };
     for (const auto &c : cases) {
@@ -93,14 +94,74 @@ TEST(RecordLength, MaximumIsAcceptedAndOneMoreIsRefused) {
         EXPECT_GT(inChunk, 0);
 
         StartRegisterLog();
-        EXPECT_EQ(DAQ_SetRecordLength(static_cast<uint32_t>(c.maximum) + 1), 0);
-        EXPECT_EQ(DAQ_SetRecordLength(0xFFFFFFFFu), 0);
+        EXPECT_EQ(DAQ_SetRecordLength(static_cast<uint32_t>(c.maximum) + 1), -1);
+        EXPECT_EQ(DAQ_SetRecordLength(0xFFFFFFFFu), -1);
         EXPECT_TRUE(RegisterWrites().empty());
         EXPECT_EQ(SIM_PeekRegister(0, registers.recordLength), lengthRegister);
         EXPECT_EQ(SIM_PeekRegister(0, registers.recordsInMemory), chunkRegister);
         int32_t after = 0;
         DAQ_GetRecordNumInMem(&after);
         EXPECT_EQ(after, inChunk);
+        DAQ_CloseDevice();
+    }
+}
+
+// The board counts the length in units of 4 points (models 6, 9, 10) or 8 (model 7); a length off
+// that unit would be recorded shorter than the engine slices the buffer for. Every length in a
+// stretch around 1000 on every model: the setter and both configuration exports take exactly the
+// multiples of the unit and refuse the rest with no register written.
+TEST(RecordLength, LengthsOffTheBoardsUnitAreRefusedEverywhere) {
+    const struct {
+        int32_t model;
+        uint32_t unit;
+    } cases[] = {{5, 1}, {6, 4}, {7, 8}, {8, 1}, {9, 4}, {10, 4}};
+    for (const auto &c : cases) {
+        OpenModel(c.model);
+        for (uint32_t length = 992; length <= 1009; ++length) {
+            SCOPED_TRACE(testing::Message() << "model " << c.model << ", length " << length);
+            const bool onUnit = length % c.unit == 0;
+            StartRegisterLog();
+            EXPECT_EQ(DAQ_SetRecordLength(length), onUnit ? 0 : -1);
+            EXPECT_EQ(RegisterWrites().empty(), !onUnit);
+            EXPECT_EQ(DAQ_ConfigAcquisition(length, 4), onUnit ? 0 : -1);
+            EXPECT_EQ(DAQ_ConfigAcquisition_and_Start(length, 8), onUnit ? 0 : -1);
+            if (onUnit) {
+                int32_t readBack = 0;
+                DAQ_GetRecordLength(&readBack);
+                // Model 10 reports half the length it records.
+                EXPECT_EQ(static_cast<uint32_t>(readBack), c.model == 10 ? length / 2 : length);
+            }
+            DAQ_StopAcquisition();
+        }
+        DAQ_CloseDevice();
+    }
+}
+
+// While the thread acquires, the board's geometry is the one it was set up with: both setters are
+// refused and write nothing, and frames keep coming.
+TEST(RecordGeometry, SettersAreRefusedWhileAcquiring) {
+    for (const auto &board : kModelBoards) {
+        SCOPED_TRACE(testing::Message() << "model " << board.model);
+        OpenModel(board.model);
+        ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(1024, 16), 0);
+        StartRegisterLog();
+        EXPECT_EQ(DAQ_SetRecordLength(2048), -1);
+        EXPECT_EQ(DAQ_SetRecordNumber(32), -1);
+        EXPECT_TRUE(RegisterWrites().empty());
+        int32_t frames = 0;
+        for (int poll = 0; poll < 20000 && frames < 3; ++poll) {
+            if (DAQ_NewDataFrameAvailable() != 0) {
+                std::vector<int16_t> lanes(4 * 1024 * 16);
+                DAQ_GetLatestFrame(lanes.data(), lanes.data() + 16384, lanes.data() + 2 * 16384,
+                                   lanes.data() + 3 * 16384);
+                ++frames;
+            }
+            ostrel::os::SleepMilliseconds(1);
+        }
+        EXPECT_EQ(frames, 3) << "frames keep coming";
+        EXPECT_EQ(DAQ_StopAcquisition(), 0);
+        EXPECT_EQ(DAQ_SetRecordLength(2048), 0) << "stopped, the setter works again";
+        EXPECT_EQ(DAQ_SetRecordNumber(32), 0);
         DAQ_CloseDevice();
     }
 }
@@ -237,18 +298,6 @@ TEST(SamplingRate, CodesOutsideTheTableAreRefused) {
         EXPECT_EQ(divider, 3u);
         EXPECT_EQ(rate, -7.0f);
     }
-    DAQ_CloseDevice();
-}
-
-TEST(SamplingRate, LaterModelKeepsTheTailOfTheTable) {
-    OpenModel(5);
-    DAQ_CloseDevice();
-    OpenModel(8);
-    float rate = 0.0f;
-    int32_t count = 0;
-    EXPECT_EQ(DAQ_CheckSamplingRates(16, &rate, &count), 0);
-    EXPECT_FLOAT_EQ(rate, 2.5f);
-    EXPECT_EQ(count, 16);
     DAQ_CloseDevice();
 }
 

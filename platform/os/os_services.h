@@ -41,5 +41,17 @@ void CloseControlDevice(ControlHandle handle);
 // rename that follows never exposes a file whose bytes are still only in memory. False when either
 // step fails. (fflush + fsync on POSIX; fflush + _commit or FlushFileBuffers on Windows.)
 bool FlushFileToDisk(std::FILE *file);
+// Puts a directory's entries on the disk (after a rename into it), so the new name survives a
+// power loss. True where the OS offers no such flush (Windows, or a file system that refuses it).
+bool FlushDirectoryToDisk(const char *directory);
+
+// Runs handler in the child of every later fork(), before fork returns there (POSIX only; there is
+// no fork on Windows). The child has none of the parent's other threads.
+void CallInForkChild(void (*handler)());
+
+// True once the process has begun to end in a way that has already ended every other thread
+// (Windows ends them before it unloads a library at process exit); false on POSIX, where static
+// destruction runs while other threads still do.
+bool OtherThreadsEnded();
 
 }  // namespace ostrel::os

@@ -1,4 +1,5 @@
 // POSIX implementation of the OS services.
+#include <fcntl.h>
 #include <pthread.h>
 #include <time.h>
 #include <unistd.h>
@@ -71,5 +72,21 @@ bool FlushFileToDisk(std::FILE *file) {
     }
     return result == 0;
 }
+
+bool FlushDirectoryToDisk(const char *directory) {
+    const int descriptor = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    int result = 0;
+    while ((result = fsync(descriptor)) == -1 && errno == EINTR) {
+    }
+    // Some file systems cannot flush a directory; the rename is then as durable as they make it.
+    const bool flushed = result == 0 || errno == EINVAL || errno == ENOTSUP;
+    close(descriptor);
+    return flushed;
+}
+
+void CallInForkChild(void (*handler)()) { pthread_atfork(nullptr, nullptr, handler); }
+
+bool OtherThreadsEnded() { return false; }
 
 }  // namespace ostrel::os

@@ -77,4 +77,25 @@ bool FlushFileToDisk(std::FILE *file) {
     return _commit(descriptor) == 0;
 }
 
+// NTFS journals its directory entries; a rename is on the disk once MoveFileEx returns with the
+// write-through flag the runtime does not use, and there is no portable directory handle to flush.
+bool FlushDirectoryToDisk(const char *) { return true; }
+
+void CallInForkChild(void (*)()) {}
+
+namespace {
+// Set by the library's entry point when the process ends: Windows has ended every other thread of
+// the process by then, so nothing may wait for one of them.
+bool g_processEnding = false;
+}  // namespace
+
+bool OtherThreadsEnded() { return g_processEnding; }
+
 }  // namespace ostrel::os
+
+// The loader calls this before the runtime runs the library's static destructors. A non-null
+// reserved argument on detach means the process is ending rather than the library being freed.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr) ostrel::os::g_processEnding = true;
+    return TRUE;
+}

@@ -29,8 +29,6 @@ struct SavedFrontEndSettings {
     int32_t Termination = 0;
     int32_t Gain = 0;
     int32_t Attenuation = 0;
-    uint32_t RecordLength = 0;
-    uint32_t RecordNumber = 0;
 };
 
 struct CalibrationState {

@@ -1,4 +1,4 @@
-#include "engine/discovery.h"
+#include "lifecycle/discovery.h"
 
 #include <algorithm>
 

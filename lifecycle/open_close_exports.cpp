@@ -5,7 +5,7 @@
 #include "calibration/offset_table.h"
 #include "driver/driver_layer.h"
 #include "engine/board_model_table.h"
-#include "engine/discovery.h"
+#include "lifecycle/discovery.h"
 #include "engine/engine_state.h"
 #include "generator/generator_lifecycle.h"
 

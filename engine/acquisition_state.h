@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "acquisition/ring_guard.h"
+#include "engine/ring_guard.h"
 #include "platform/os/os_services.h"
 #include "platform/wdc/wdc_lib.h"
 
@@ -43,7 +43,7 @@ struct AcquisitionRun {
     uint32_t DmaSourceAddress = 0;
     uint32_t ChunkBytes = 0;
     uint32_t ChunkTargets[kDmaChunks] = {};
-    const uint8_t *const *SlotTrailers = nullptr;
+    uint8_t *const *SlotTrailers = nullptr;
     uint32_t *LastSlotTags = nullptr;
     uint8_t *RingRecordFilled = nullptr;
     int16_t *FrameRing = nullptr;
@@ -54,6 +54,13 @@ struct AcquisitionRun {
 };
 
 struct AcquisitionState {
+    AcquisitionState() = default;
+    AcquisitionState(const AcquisitionState &) = delete;
+    AcquisitionState &operator=(const AcquisitionState &) = delete;
+    // Stops a thread still running when the engine state goes away (a program that ends without
+    // closing the board), through StopThreadAtExit.
+    ~AcquisitionState();
+
     // DMA buffer and driver (application thread).
     WD_DMA *DmaRecord = nullptr;          // the library's record of the locked buffer
     uint8_t *DmaBuffer = nullptr;         // user-mode address of the locked buffer
@@ -77,7 +84,7 @@ struct AcquisitionState {
     // Host buffers (allocated by the set-up, released by the next set-up or the teardown).
     std::unique_ptr<uint8_t[]> RingRecordFilled;
     std::unique_ptr<uint32_t[]> LastSlotTags;
-    std::unique_ptr<const uint8_t *[]> SlotTrailers;
+    std::unique_ptr<uint8_t *[]> SlotTrailers;
     std::unique_ptr<int16_t[]> FrameRing;
     bool HostBuffersAllocated = false;
 
@@ -86,6 +93,9 @@ struct AcquisitionState {
     std::atomic<bool> StopRequested{false};     // set by stop, cleared by start
     std::atomic<bool> DmaFinished{false};       // thread: the dispatcher was seen finished at the end
     AcquisitionRun Run;                         // start operation, while no thread runs
+    // Set by the start operation: stops the thread, or leaves it its buffers when it cannot be
+    // stopped, for a program that ends without closing the board.
+    void (*StopThreadAtExit)() = nullptr;
 
     // Written by the acquisition thread, read by the readout and status exports.
     RingStatus Ring;
