@@ -15,7 +15,7 @@
 
 #include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
-#include "calibration/calibration_state.h"
+#include "engine/calibration_state.h"
 #include "engine/engine_state.h"
 #include "fuzz_support.h"
 
