@@ -128,7 +128,8 @@ int32_t RunOperation(Operation operation, int32_t model, bool faultStallsDma) {
         case kConfigure: return DAQ_ConfigAcquisition(kLength, kNumber);
         case kStart: return DAQ_StartAcquisition();
         case kRead: {
-            const bool announced = WaitForFrame(std::chrono::milliseconds(faultStallsDma ? 200 : 10000));
+            const auto bound = std::chrono::milliseconds(faultStallsDma ? 200 : 10000);
+            const bool announced = WaitForFrame(bound);
             if (!faultStallsDma) {
                 EXPECT_TRUE(announced) << "no frame announced";
             }
@@ -163,8 +164,8 @@ void ExpectEngineWorks(int32_t model) {
     EXPECT_TRUE(WaitForFrame(std::chrono::seconds(10))) << "no frame after the fault was cleared";
     std::vector<int16_t> lanes[4];
     for (auto &lane : lanes) lane.assign(kLength * kNumber, 0);
-    EXPECT_EQ(DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(), lanes[3].data()),
-              0);
+    EXPECT_EQ(
+        DAQ_GetLatestFrame(lanes[0].data(), lanes[1].data(), lanes[2].data(), lanes[3].data()), 0);
     std::vector<uint8_t> pool(PoolBytes(model));
     EXPECT_EQ(DAQ_StopAcquisition(), 0);
     EXPECT_EQ(DAQ_CopyDMAPool(pool.data()), 0);
@@ -182,7 +183,9 @@ struct Cell {
 std::vector<Cell> AllCells() {
     std::vector<Cell> cells;
     for (int operation = 0; operation < kOperationCount; ++operation) {
-        for (const FaultRow &row : kMatrix) cells.push_back({static_cast<Operation>(operation), &row});
+        for (const FaultRow &row : kMatrix) {
+            cells.push_back({static_cast<Operation>(operation), &row});
+        }
     }
     return cells;
 }

@@ -36,7 +36,8 @@ const char *FileNameFor(uint32_t deviceId) {
 
 void WriteFile(const char *name, const std::vector<uint8_t> &bytes) {
     std::ofstream file(name, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     if (!file) Fail("cannot write the card-data file under test");
 }
 
@@ -123,18 +124,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     OpenOrFail(deviceId);
     const std::vector<int16_t> loaded = Table();
     if (!directory && loaded != ExpectedTable(file, deviceId)) {
-        Fail("offset table after loading does not match the file", static_cast<long long>(file.size()));
+        Fail("offset table after loading does not match the file",
+             static_cast<long long>(file.size()));
     }
     if (calibrate && deviceId != 0xA003) {
         const int32_t result = DAQ_Calibration_DCOffset();
-        if (directory && result == 0) Fail("calibration reported success without saving its file");
+        if (directory && result == 0) {
+            Fail("calibration reported success without saving its file");
+        }
         if (!directory && result == 0) {
             const std::vector<int16_t> measured = Table();
             const std::vector<uint8_t> saved = ReadFile(name);
             if (saved.size() != kIdBytes + kTableBytes) {
-                Fail("saved card-data file has the wrong size", static_cast<long long>(saved.size()));
+                Fail("saved card-data file has the wrong size",
+                     static_cast<long long>(saved.size()));
             }
-            if (ExpectedTable(saved, deviceId) != measured) Fail("saved file differs from the table");
+            if (ExpectedTable(saved, deviceId) != measured) {
+                Fail("saved file differs from the table");
+            }
             DAQ_CloseDevice();
             FillSentinel();
             OpenOrFail(deviceId);

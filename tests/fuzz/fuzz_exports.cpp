@@ -103,7 +103,9 @@ void SetUpBus(ByteReader &in, CallerView &view) {
     }
     const uint8_t pacing = in.Byte();
     // The board's real-time pace is the slowest (seconds per frame on a slow clock): rarer.
-    view.pacing = pacing < 16 ? SIM_DMA_REALTIME : pacing < 96 ? SIM_DMA_IMMEDIATE : SIM_DMA_MAXRATE;
+    view.pacing = pacing < 16   ? SIM_DMA_REALTIME
+                  : pacing < 96 ? SIM_DMA_IMMEDIATE
+                                : SIM_DMA_MAXRATE;
     SIM_SetDmaPacing(view.pacing);
 }
 
@@ -426,7 +428,8 @@ void SimulatorControl(ByteReader &in, CallerView &view) {
             if (in.Bool()) {
                 SIM_SetLoopback(static_cast<int>(in.Below(4)), in.Byte() & 1);
             } else {
-                SIM_SetConfigWord(static_cast<int>(in.Below(4)), in.Bool() ? 0x11800009u : in.U32());
+                const uint32_t word = in.Bool() ? 0x11800009u : in.U32();
+                SIM_SetConfigWord(static_cast<int>(in.Below(4)), word);
             }
             break;
     }

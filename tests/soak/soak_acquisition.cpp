@@ -97,8 +97,11 @@ int main(int argc, char **argv) {
     uint64_t cycles = 0;
     double seconds = 0.0;
     for (int argument = 1; argument + 1 < argc; argument += 2) {
-        if (std::strcmp(argv[argument], "--cycles") == 0) cycles = std::strtoull(argv[argument + 1], nullptr, 10);
-        if (std::strcmp(argv[argument], "--seconds") == 0) seconds = std::strtod(argv[argument + 1], nullptr);
+        const char *value = argv[argument + 1];
+        if (std::strcmp(argv[argument], "--cycles") == 0) {
+            cycles = std::strtoull(value, nullptr, 10);
+        }
+        if (std::strcmp(argv[argument], "--seconds") == 0) seconds = std::strtod(value, nullptr);
     }
     if (cycles == 0 && seconds <= 0.0) {
         std::fprintf(stderr, "usage: %s --cycles N | --seconds S\n", argv[0]);
@@ -115,7 +118,8 @@ int main(int argc, char **argv) {
 
     for (uint64_t cycle = 0;; ++cycle) {
         if (cycles != 0 && cycle >= cycles) break;
-        if (cycles == 0 && std::chrono::duration<double>(Clock::now() - start).count() >= seconds) break;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        if (cycles == 0 && elapsed >= seconds) break;
         // A model runs a few cycles in a row, then the next one is opened.
         const Model &model = kModels[(cycle / 8) % std::size(kModels)];
         if (model.model != openModel) {
@@ -146,7 +150,8 @@ int main(int argc, char **argv) {
         g_turn.store(kPoller, std::memory_order_release);
         WaitForTurn(kMain);
         if (!g_frameSeen.load(std::memory_order_relaxed)) {
-            std::fprintf(stderr, "cycle %llu: model %d, %u x %u: %d frames not announced within %lld s\n",
+            std::fprintf(stderr,
+                         "cycle %llu: model %d, %u x %u: %d frames not announced within %lld s\n",
                          static_cast<unsigned long long>(cycle), model.model, length, number,
                          kFramesPerCycle, static_cast<long long>(kFrameBound.count()));
             ++failures;
