@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need, when it is missing (Debian packages).
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev python3
           python3-numpy python3-pytest pkg-config)
 missing=()
 for package in "${packages[@]}"; do

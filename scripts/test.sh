@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: Release, then AddressSanitizer + UBSan, then
-# ThreadSanitizer, then the Windows DLLs and tests cross-built with mingw-w64 and run under wine.
+# ThreadSanitizer, then the libFuzzer targets for a fixed time each (OSTREL_FUZZ_SECONDS, default
+# 180), then the Windows DLLs and tests cross-built with mingw-w64 and run under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,6 +11,10 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "=== fuzz ==="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+scripts/fuzz.sh
 echo "=== exports ==="
 scripts/check-exports.py --so build/default/engine/libOstrelDAQEngine.so
 scripts/test-windows.sh

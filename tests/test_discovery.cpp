@@ -179,7 +179,7 @@ TEST(OpenDevice, LibraryThatCannotBeOpenedRefusesAndKeepsItsReference) {
         EXPECT_EQ(DAQ_OpenDevice(0), -1);
         EXPECT_EQ(g_engine.discovery.LastStatus, static_cast<int32_t>(row.status));
         EXPECT_FALSE(g_engine.discovery.SystemScanned);
-        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
+        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
         EXPECT_EQ(ErrorText(), Format(row.format, row.status, Stat2Str(row.status)));
         EXPECT_EQ(g_engine.discovery.DeviceHandle, nullptr);
 
@@ -478,19 +478,21 @@ TEST(CloseDevice, ReleasesTheBoardAndTheLibraryAndForgetsTheScan) {
     EXPECT_EQ(Calls("WDC_PciScanDevices"), 2);
 }
 
-TEST(CloseDevice, TwiceClosesNoDeviceAndWrapsTheLibraryCount) {
+TEST(CloseDevice, TwiceClosesNoDeviceAndTheNextCycleStillClosesTheLibrary) {
     ASSERT_EQ(DAQ_OpenDevice(0), 0);
     EXPECT_EQ(DAQ_CloseDevice(), 0);
     EXPECT_EQ(DAQ_CloseDevice(), 0);
     EXPECT_EQ(Calls("WDC_PciDeviceClose"), 1);
     EXPECT_EQ(Calls("WDC_DriverClose"), 1);
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0xFFFFFFFFu);
-
-    // The count, back at 0, opens the library again.
-    EXPECT_EQ(DAQ_OpenDevice(0), 0);
     EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
+
+    // The surplus close took nothing: the next open and close leave the library closed.
+    EXPECT_EQ(DAQ_OpenDevice(0), 0);
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
     EXPECT_EQ(Calls("WDC_DriverOpen"), 2);
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    EXPECT_EQ(DAQ_CloseDevice(), 0);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
 TEST(CloseDevice, FailedDeviceCloseStillGivesBackTheLibrary) {
@@ -521,6 +523,11 @@ TEST(CloseDevice, FailedLibraryCloseIsTheResult) {
                      Stat2Str(status)));
     EXPECT_FALSE(g_engine.discovery.SystemScanned);
     EXPECT_EQ(Resources(SIM_RESOURCE_DEVICE_HANDLES), 0);
+    // The library stayed open; a close once the fault has gone gives it back.
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_DRIVER_CLOSE, 0), 0);
+    EXPECT_EQ(DAQ_CloseDevice(), 0);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
 // ---- device information and refusals ---------------------------------------------------------

@@ -38,18 +38,21 @@ TEST(DriverLibrary, OpenedOnceAndClosedByTheLastReference) {
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
-TEST(DriverLibrary, CloseWithoutReferenceWrapsAndTheNextOpenOpensAgain) {
+TEST(DriverLibrary, CloseWithoutReferenceChangesNothingAndTheNextCycleClosesTheLibrary) {
     EXPECT_EQ(CloseDriverLibrary(), 0u);
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0xFFFFFFFFu);
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
     EXPECT_EQ(Calls("WDC_DriverClose"), 0);
 
-    EXPECT_EQ(OpenDriverLibrary(), 0u);  // count back at 0: the library is opened
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
+    EXPECT_EQ(OpenDriverLibrary(), 0u);
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
     EXPECT_EQ(Calls("WDC_DriverOpen"), 1);
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    EXPECT_EQ(CloseDriverLibrary(), 0u);
+    EXPECT_EQ(Calls("WDC_DriverClose"), 1);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
-TEST(DriverLibrary, FailedOpenReturnsItsStatusAndKeepsTheCountAtOne) {
+TEST(DriverLibrary, FailedOpenReturnsItsStatusAndTakesNoReference) {
     const struct {
         int fault;
         uint32_t status;
@@ -65,20 +68,22 @@ TEST(DriverLibrary, FailedOpenReturnsItsStatusAndKeepsTheCountAtOne) {
         g_engine.discovery.DriverOpenCount = 0;
         ASSERT_EQ(SIM_SetFault(row.fault, row.status), 0);
         EXPECT_EQ(OpenDriverLibrary(), row.status);
-        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
+        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
         EXPECT_EQ(ErrorText(), Format(row.format, row.status, Stat2Str(row.status)));
         ASSERT_EQ(SIM_SetFault(row.fault, 0), 0);
 
-        // The reference stayed raised, so the next open does not call the library.
+        // No reference is held for a library that is not open: the next open calls it again.
         const int opensAfterFailure = Calls("WDC_DriverOpen");
         EXPECT_EQ(OpenDriverLibrary(), 0u);
-        EXPECT_EQ(Calls("WDC_DriverOpen"), opensAfterFailure);
-        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 2u);
+        EXPECT_EQ(Calls("WDC_DriverOpen"), opensAfterFailure + 1);
+        EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
+        EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+        EXPECT_EQ(CloseDriverLibrary(), 0u);
         EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
     }
 }
 
-TEST(DriverLibrary, FailedCloseReportsAndReturnsItsStatus) {
+TEST(DriverLibrary, FailedCloseReportsReturnsItsStatusAndKeepsTheReference) {
     ASSERT_EQ(OpenDriverLibrary(), 0u);
     const uint32_t status = WD_WINDRIVER_STATUS_ERROR;
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DRIVER_CLOSE, status), 0);
@@ -86,7 +91,13 @@ TEST(DriverLibrary, FailedCloseReportsAndReturnsItsStatus) {
     EXPECT_EQ(ErrorText(),
               Format("Failed to uninit the WDC library. Error 0x%x - %s\n", status,
                      Stat2Str(status)));
+    // The library is still open, so its reference stays and the next close tries again.
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    ASSERT_EQ(SIM_SetFault(SIM_FAULT_DRIVER_CLOSE, 0), 0);
+    EXPECT_EQ(CloseDriverLibrary(), 0u);
     EXPECT_EQ(g_engine.discovery.DriverOpenCount, 0u);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
 // ---- device handles -----------------------------------------------------------------------------
