@@ -173,7 +173,9 @@ TEST_F(SimDmaTest, CodesAreRoundedAndLimitedToTheAdcRange) {
     };
     const Case cases[] = {{8, 20000.0, 0x3FFF},  {8, -20000.0, 0},       {8, 0.6, 8192 - 79 + 1},
                           {8, 0.4, 8192 - 79},   {8, -0.4, 8192 - 79},   {8, -0.6, 8192 - 79 - 1},
-                          {7, 0.0, 0x0FFF},      {7, -6000.0, 2192 - 79}, {7, -9000.0, 0},
+                          // Model 7's 12 bits centre on 2048.
+                          {7, 0.0, 2048 - 79},   {7, 2200.0, 0x0FFF},    {7, -1000.0, 1048 - 79},
+                          {7, -3000.0, 0},
                           {5, 8270.0, 0x3FFF},   {5, 8269.0, 0x3FFF - 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.model << " dc " << c.dc);
@@ -212,15 +214,15 @@ TEST_F(SimDmaTest, SineHasTheAskedFrequencyAndAmplitudeOnTheRateTableTimeBase) {
     const Case cases[] = {{8, 0, 75e6, 1.234567e6, 5000, 3},   // several records per period
                           {8, 9, 10e6, 100e3, 3000, 3},        // divider code 9: 10 MS/s
                           {8, 40, 1e6, 9876.5, 4000, 3},       // out of range: the last rate
-                          {7, 2, 500e6, 123.4567e6, 1500, 2},  // 12 bits around a low level
+                          {7, 2, 500e6, 123.4567e6, 1500, 2},  // 12 bits around their mid-scale
                           {9, 3, 250e6, 3.3e6, 7000, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.model << " f " << c.frequencyHz);
         Bench bench(c.model, 1024, 512, c.divider);
-        const double dc = c.model == 7 ? -6144.0 : 100.0;
+        const double dc = 100.0;
         ASSERT_EQ(bench.dma.SetInputSignal(0, {dc, c.amplitude, c.frequencyHz, 0}), 0);
         const std::vector<int> samples = bench.Acquire(c.chunks, 0);
-        const double mid = 8192 + dc - 79;
+        const double mid = (c.model == 7 ? 2048 : 8192) + dc - 79;
         EXPECT_NEAR(MeasureFrequency(samples, mid, c.rateHz) / c.frequencyHz, 1.0, 2e-5);
         const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
         EXPECT_NEAR(*high - mid, c.amplitude, 1.0 + c.amplitude * (1 - std::cos(
