@@ -256,6 +256,7 @@ class Board:
             number = _check_count("record_number", record_number, 1)
             call(name, length, number)
             self._configured = True
+            self._requested = (length, number)
 
     def _ensure_configured(self):
         if not getattr(self, "_configured", False):
@@ -278,8 +279,15 @@ class Board:
 
     @property
     def frame_shape(self):
-        """(lanes, points per lane) of the frame the engine delivers now, asked of the engine
-        (a calibration or another configuration may have changed it)."""
+        """(lanes, points per lane) of the frame a read returns now: the configured record length
+        times the records per frame, as the engine reports them right now (a calibration or
+        another configuration may have changed them)."""
+        return self._frame_geometry()[:2]
+
+    def _frame_geometry(self):
+        """(lanes, points per lane returned, points per lane the engine may write). The engine
+        returns the first configured-count records of a frame whose count it may have raised;
+        its getters report the raised count, so a read goes through a buffer sized for both."""
         self._require_open()
         with _library.lock:
             if not getattr(self, "_configured", False):
@@ -293,22 +301,30 @@ class Board:
                 raise DAQError("DAQ_GetRecordLength", -1,
                                f"the engine reports no frame geometry (lanes {lanes}, record "
                                f"length {length}, records {number})")
-            return lanes, length * number
+            asked_length, asked_number = self._requested
+            points = length * min(number, asked_number)
+            capacity = max(length, asked_length) * max(number, asked_number)
+            return lanes, points, capacity
 
     def latest_frame(self, out=None):
         """Reads the latest frame into out (or a new array) of shape (lanes, points), int16. The
-        shape is asked of the engine right before the read, under the library's lock."""
+        shape is asked of the engine right before the read, under the library's lock, and the
+        engine writes into a buffer of the largest frame it may deliver, never into out."""
         with _library.lock:
-            lanes, points = self.frame_shape
+            lanes, points, capacity = self._frame_geometry()
             if out is None:
                 out = np.empty((lanes, points), dtype=np.int16)
             elif (not isinstance(out, np.ndarray) or out.shape != (lanes, points)
-                  or out.dtype != np.int16 or not out.flags.c_contiguous
-                  or not out.flags.writeable):
-                raise ValueError(f"out must be a writable C-contiguous int16 array of shape "
+                  or out.dtype != np.int16 or not out.flags.writeable):
+                raise ValueError(f"out must be a writable int16 array of shape "
                                  f"{(lanes, points)} (the frame in force)")
-            pointers = [out[lane].ctypes.data if lane < lanes else None for lane in range(4)]
+            scratch = getattr(self, "_scratch", None)
+            if scratch is None or scratch.shape != (lanes, capacity):
+                scratch = self._scratch = np.empty((lanes, capacity), dtype=np.int16)
+            pointers = [scratch[lane].ctypes.data if lane < lanes else None
+                        for lane in range(4)]
             call("DAQ_GetLatestFrame", *pointers)
+            np.copyto(out, scratch[:, :points])
         return out
 
     def wait_for_frame(self, timeout=5.0):
@@ -352,6 +368,7 @@ class Board:
             self._ensure_configured()
             lanes, points = self.frame_shape
             out = np.empty((count, lanes, points), dtype=np.int16)
+            # The frame in force stays so: this thread holds the lock until the last read.
             self.start()
             try:
                 for index in range(count):
