@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3
           python3-numpy python3-pytest pkg-config)
+# Callers add what only they need (space-separated Debian package names).
+# shellcheck disable=SC2206
+packages+=(${OSTREL_EXTRA_PACKAGES:-})
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -12,6 +15,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+  # Quiet: the package manager's output is shown only when it fails.
+  log=$(mktemp)
+  if ! { $SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive \
+           $SUDO apt-get install -y -q "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "install-deps: could not install ${missing[*]}" >&2
+    exit 1
+  fi
+  rm -f "$log"
 fi
