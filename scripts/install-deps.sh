@@ -2,10 +2,8 @@
 # Installs what the build, the tests and the demo need, when it is missing (Debian packages).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev python3
-          python3-numpy python3-pytest pkg-config)
-# Callers add what only they need (space-separated Debian package names).
-# shellcheck disable=SC2206
-packages+=(${OSTREL_EXTRA_PACKAGES:-})
+          python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
+          pkg-config)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

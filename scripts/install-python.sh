@@ -7,20 +7,27 @@
 #   scripts/install-python.sh --system        into Debian's /usr/bin/python3 (as root)
 #   scripts/install-python.sh --wheel-only    only build the wheel
 # The wheel is build/python/dist/ostrel-<version>-<tags>.whl. Build and install output is shown
-# only when a step fails.
+# only when a step fails. For tests: --from-build DIR takes the libraries of an existing build tree
+# instead of building, --work DIR puts the wheel in DIR/dist instead of build/python/dist.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 python=/usr/bin/python3
 target=venv
 venv=$root/build/venv
+from_build=""
+work=$root/build/python
 while [ $# -gt 0 ]; do
   case "$1" in
     --venv) [ $# -ge 2 ] || { echo "install-python: --venv needs a folder" >&2; exit 2; }
             venv=$(realpath -m "$2"); shift 2 ;;
     --system) target=system; shift ;;
     --wheel-only) target=none; shift ;;
-    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --from-build) [ $# -ge 2 ] || { echo "install-python: --from-build needs a folder" >&2; exit 2; }
+                  from_build=$(realpath "$2"); shift 2 ;;
+    --work) [ $# -ge 2 ] || { echo "install-python: --work needs a folder" >&2; exit 2; }
+            work=$(realpath -m "$2"); shift 2 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "install-python: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -37,16 +44,17 @@ step() {
   fi
 }
 
-OSTREL_EXTRA_PACKAGES="python3-venv python3-pip python3-setuptools python3-wheel" \
-  scripts/install-deps.sh
-step "configuring the build" cmake --preset default
-step "building the libraries" cmake --build --preset default -j2 \
-  --target OstrelDAQEngine OstrelBoardSim ostrel-daq
+scripts/install-deps.sh
+if [ -z "$from_build" ]; then
+  step "configuring the build" cmake --preset default
+  step "building the libraries" cmake --build --preset default -j2 \
+    --target OstrelDAQEngine OstrelBoardSim ostrel-daq
+  from_build=$root/build/default
+fi
 
-work=$root/build/python
 rm -rf "$work/stage" "$work/src" "$work/dist"
 mkdir -p "$work"
-step "staging the libraries" cmake --install build/default --prefix "$work/stage"
+step "staging the libraries" cmake --install "$from_build" --prefix "$work/stage"
 cp -r python "$work/src"
 rm -rf "$work/src/tests" "$work/src/bench" "$work/src/ostrel/lib"
 find "$work/src" -name __pycache__ -prune -exec rm -rf {} +
@@ -63,6 +71,7 @@ step "building the wheel" "$python" -m pip wheel --no-build-isolation --no-deps 
 wheel=$(ls "$work"/dist/ostrel-*.whl)
 rm -rf "$work/src" "$work/stage"
 echo "wheel: ${wheel#"$root"/}"
+rmdir "$work" 2>/dev/null || true
 
 case "$target" in
   venv)
