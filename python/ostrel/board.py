@@ -21,6 +21,10 @@ _i32, _u32, _f32 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_float
 #: frame holds at least 524288 points over all lanes; frame_shape tells the shape in force).
 DEFAULT_RECORD_LENGTH = 1024
 DEFAULT_RECORD_NUMBER = 64
+# Points per lane a record length must be a multiple of, by model code: models 6, 9 and 10 write
+# the length in groups of 4 points, model 7 (and the 0xE001 board, code 0) in groups of 8.
+_RECORD_LENGTH_STEPS = {6: 4, 7: 8, 0: 8, 9: 4, 10: 4}
+
 #: The longest wait for one frame that wait_for_frame, frames and acquire accept, in seconds.
 MAX_TIMEOUT = 86400.0
 
@@ -250,9 +254,11 @@ class Board:
         with _library.lock:
             maximum = self.max_record_length
             length = _check_count("record_length", record_length, 32)
-            if length > maximum:
-                raise ValueError(f"record_length {length} exceeds this board's maximum "
-                                 f"{maximum}")
+            step = _RECORD_LENGTH_STEPS.get(self.model, 1)
+            if length > maximum or length % step:
+                multiple = f", a multiple of {step}" if step > 1 else ""
+                raise ValueError(f"record_length must lie in 32..{maximum}{multiple} on this "
+                                 f"board, not {length}")
             number = _check_count("record_number", record_number, 1)
             call(name, length, number)
             self._configured = True

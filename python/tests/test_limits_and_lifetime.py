@@ -24,6 +24,23 @@ def test_acquire_on_a_fresh_board_uses_the_default_geometry():
             assert board.frame_shape == (lanes, DEFAULT_RECORD_LENGTH * DEFAULT_RECORD_NUMBER)
 
 
+@pytest.mark.parametrize("device, length, message", [
+    ("A006", 1001, "record_length must lie in 32..16384, a multiple of 4 on this board, not 1001"),
+    ("A004", 1028, "a multiple of 8 on this board, not 1028"),
+    ("A005", 16384, "record_length must lie in 32..8192 on this board, not 16384"),
+    ("A001", 16, "record_length must be a whole number >= 32, not 16"),
+    ("A001", 1024.0, "record_length must be a whole number"),
+])
+def test_configure_refuses_record_lengths_the_board_cannot_take(device, length, message):
+    sim.set_boards([device])
+    with ostrel.Board(0) as board:
+        with pytest.raises(ValueError, match=message):
+            board.configure(length, 64)
+        # Nothing was configured: a read still asks for a configuration.
+        with pytest.raises(ostrel.DAQError, match="configure the acquisition first"):
+            board.latest_frame()
+
+
 @pytest.mark.parametrize("timeout", [math.nan, math.inf, -math.inf, -1.0, 0.0, 1e300, 86401,
                                      "5", None, True])
 def test_wait_for_frame_refuses_timeouts_outside_the_range(timeout):
