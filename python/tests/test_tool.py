@@ -1,6 +1,8 @@
 """The ostrel-daq command-line tool on the simulated bus."""
 import re
+import signal
 import subprocess
+import time
 
 import numpy as np
 import pytest
@@ -151,6 +153,21 @@ def test_a_board_that_fails_gives_exit_status_1_and_leaves_no_file(tool, tmp_pat
                             capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert result.returncode == 1, result.stderr
     assert "no frame within 0.2 s (frame 1 of 1)" in result.stderr
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
+def test_an_interrupted_acquire_leaves_no_file(tool, tmp_path, signal_number):
+    process = subprocess.Popen([tool, "--simulate", "A001", "acquire", "0", "--clock", "20",
+                                "--record-length", "16384", "--records", "4096", "--timeout", "60",
+                                "--output", "frames.npy", "--plot", "trace.svg"],
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    while len(list(tmp_path.iterdir())) < 2 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert len(list(tmp_path.iterdir())) == 2  # both temporary files exist: it is acquiring
+    process.send_signal(signal_number)
+    assert process.wait(30) == -signal_number
     assert list(tmp_path.iterdir()) == []
 
 

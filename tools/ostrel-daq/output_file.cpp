@@ -1,6 +1,7 @@
 #include "output_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -8,11 +9,14 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <io.h>
 #include <process.h>
 #define OSTREL_GETPID _getpid
+#define OSTREL_UNLINK _unlink
 #else
 #include <unistd.h>
 #define OSTREL_GETPID getpid
+#define OSTREL_UNLINK unlink
 #endif
 
 namespace ostrel_daq {
@@ -20,6 +24,39 @@ namespace ostrel_daq {
 namespace {
 
 std::string Reason(int error) { return std::strerror(error); }
+
+// Temporary files of this process, removed also when an interrupt or termination ends it (the
+// handler then lets the signal end the process as it would have).
+constexpr int kMaxTemporaries = 4;
+char g_temporaries[kMaxTemporaries][4096];
+volatile std::sig_atomic_t g_temporaryUsed[kMaxTemporaries];
+
+extern "C" void RemoveTemporariesAndEnd(int signalNumber) {
+    for (int slot = 0; slot < kMaxTemporaries; ++slot)
+        if (g_temporaryUsed[slot]) OSTREL_UNLINK(g_temporaries[slot]);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+int RememberTemporary(const std::string &path) {
+    static const bool installed = [] {
+        std::signal(SIGINT, RemoveTemporariesAndEnd);
+        std::signal(SIGTERM, RemoveTemporariesAndEnd);
+        return true;
+    }();
+    (void)installed;
+    for (int slot = 0; slot < kMaxTemporaries; ++slot) {
+        if (g_temporaryUsed[slot] || path.size() >= sizeof g_temporaries[slot]) continue;
+        std::memcpy(g_temporaries[slot], path.c_str(), path.size() + 1);
+        g_temporaryUsed[slot] = 1;
+        return slot;
+    }
+    return -1;
+}
+
+void ForgetTemporary(int slot) {
+    if (slot >= 0) g_temporaryUsed[slot] = 0;
+}
 
 // NPY format version 1.0: magic, version, header length, a Python dict padded to 64 bytes.
 std::string NumpyHeader(int frames, int lanes, long points) {
@@ -51,11 +88,13 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     file_ = std::fopen(temporary_.c_str(), "wb");
     if (file_ == nullptr)
         throw std::invalid_argument("cannot write '" + path_ + "': " + Reason(errno));
+    signalSlot_ = RememberTemporary(temporary_);
 }
 
 AtomicFile::~AtomicFile() {
     if (file_ != nullptr) std::fclose(file_);
     if (!committed_) std::remove(temporary_.c_str());
+    ForgetTemporary(signalSlot_);
 }
 
 void AtomicFile::CheckWrites() {
@@ -80,6 +119,8 @@ void AtomicFile::Commit() {
         throw std::runtime_error("cannot rename '" + temporary_ + "' to '" + path_ + "': " +
                                  Reason(errno));
     committed_ = true;
+    ForgetTemporary(signalSlot_);
+    signalSlot_ = -1;
 }
 
 FrameFile::FrameFile(const std::string &path)

@@ -30,6 +30,7 @@ private:
     std::string temporary_;
     std::FILE *file_ = nullptr;
     bool committed_ = false;
+    int signalSlot_ = -1;  // where the interrupt handler finds the temporary name
 };
 
 // Frames written to .csv (one row per point, one column per lane, frame index first) or .npy
