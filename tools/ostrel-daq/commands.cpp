@@ -366,7 +366,7 @@ int Acquire(const CommandLine &line) {
     const double boardMBps = megasamples * lanes * 2.0;
     const double measuredMBps =
         std::min(frames * frameBytes / std::max(seconds, 1e-9) / 1e6, boardMBps);
-    std::printf("%ld frame%s of %d lane%s x %ld points (%ld records of %d) in %.3f s: %.1f frames/s, "
+    std::printf("%ld frame%s of %d lane%s x %ld points (%ld records of %d) in %.4f s: %.1f frames/s, "
                 "%.1f MB/s read (the board produces %.1f MB/s at %g MS/s)\n",
                 frames, frames == 1 ? "" : "s", lanes, lanes == 1 ? "" : "s", points,
                 recordsReturned, lengthInForce, seconds, frames / std::max(seconds, 1e-9),
