@@ -443,18 +443,16 @@ int Generate(const CommandLine &line) {
                                  "for that amplitude (amplitude + 2 x |offset| <= 4.75)");
     if (line.options.count("--duty") || spec.type != 0)
         spec.duty = OptionNumberIn(line, "--duty", 0.5, 0.0, 1.0);
-    const std::optional<double> phase =
-        line.options.count("--phase")
-            ? std::optional<double>(OptionNumberIn(line, "--phase", 0.0, -2 * std::numbers::pi,
-                                                   2 * std::numbers::pi, "radians"))
-            : std::nullopt;
+    const bool hasPhase = line.options.count("--phase") != 0;
+    const double phase = OptionNumberIn(line, "--phase", 0.0, -2 * std::numbers::pi,
+                                        2 * std::numbers::pi, "radians");
     OpenBoard board(index);
     const long channels = Get(AWG_GetnelNum);
     if (channels == 0)
         throw std::invalid_argument("this board has no waveform generator (models 6 and 9: "
                                     "device IDs A002 and A006)");
     const int channel = static_cast<int>(OptionInteger(line, "--channel", 0, 0, channels - 1));
-    if (phase) Check("AWG_SetPhase", AWG_SetPhase(channel, static_cast<float>(*phase)));
+    if (hasPhase) Check("AWG_SetPhase", AWG_SetPhase(channel, static_cast<float>(phase)));
     PlayWave(channel, spec);
     std::printf("generator channel %d: %s, %g Hz, amplitude %g, offset %g\n", channel,
                 spec.shape.c_str(), spec.frequency, spec.amplitude, spec.offset);
