@@ -1,5 +1,8 @@
 #include "frontend/front_end_coding.h"
 
+#include <array>
+#include <iterator>
+
 namespace ostrel {
 namespace {
 
@@ -64,21 +67,33 @@ constexpr FrontEndCoding kWholeWriteLaneBitRead{L::WholeWriteLaneBitRead, PlainC
 constexpr FrontEndCoding kWholeChannel{L::WholeRegister, ChannelOrFirst, AsValue};
 constexpr FrontEndCoding kWholeChannelCode{L::WholeRegister, ChannelCode, ChannelFromCode};
 
-constexpr int kModels = kLastModel - kFirstModel + 1;
+constexpr int kModels = kModelCount;
 constexpr int kSettings = static_cast<int>(FrontEndSetting::Count);
 
-// Rows: settings in FrontEndSetting order. Columns: models 5..10.
-constexpr FrontEndCoding kCodings[kSettings][kModels] = {
-    // model 5      6                     7            8                9                        10
-    {kWholeGain, kLaneBitInvertedGain, kWholePlain, kLaneBitLowHalf, kWholeWriteLaneBitRead, kWholeGain},  // gain
-    {kWholePlain, kNone, kNone, kNone, kNone, kWholePlain},                                                // attenuation
-    {kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain},         // coupling
-    {kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain},         // termination
-    {kWholeChannel, kNone, kNone, kNone, kNone, kWholeChannelCode},                                        // input channel
-};
+using ModelCodings = std::array<FrontEndCoding, kModels>;
 
-constexpr Reg kSettingRegisters[kSettings] = {Reg::Gain, Reg::Attenuation, Reg::Coupling,
-                                              Reg::Termination, Reg::InputChannel};
+// One setting's row with every model named: a missing model does not compile, where a plain
+// array would quietly give it no register.
+template <typename... Coding>
+constexpr ModelCodings PerModel(const Coding &...coding) {
+    static_assert(sizeof...(Coding) == kModels, "one coding per model 5..10");
+    return ModelCodings{coding...};
+}
+
+// Rows: settings in FrontEndSetting order. Columns: models 5..10.
+constexpr ModelCodings kCodings[] = {
+    //       model 5      6                     7            8                9                        10
+    PerModel(kWholeGain, kLaneBitInvertedGain, kWholePlain, kLaneBitLowHalf, kWholeWriteLaneBitRead, kWholeGain),  // gain
+    PerModel(kWholePlain, kNone, kNone, kNone, kNone, kWholePlain),                                                // attenuation
+    PerModel(kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain),         // coupling
+    PerModel(kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain),         // termination
+    PerModel(kWholeChannel, kNone, kNone, kNone, kNone, kWholeChannelCode),                                        // input channel
+};
+static_assert(std::size(kCodings) == kSettings, "one row per front-end setting");
+
+constexpr Reg kSettingRegisters[] = {Reg::Gain, Reg::Attenuation, Reg::Coupling, Reg::Termination,
+                                     Reg::InputChannel};
+static_assert(std::size(kSettingRegisters) == kSettings, "one register per front-end setting");
 
 }  // namespace
 
