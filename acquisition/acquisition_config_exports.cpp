@@ -24,17 +24,17 @@ int32_t ConfigureAcquisition(uint32_t recordLength, uint32_t recordNumber, uint3
     // allocated) is refused before anything changes, a running acquisition included.
     AcquisitionPlan plan;
     const bool plannable = PlanAcquisition(recordLength, recordNumber, &plan);
-    if (!plannable && recordLength >= minimumLength) return -1;
+    if (!plannable && recordLength >= minimumLength) return DAQ_ERROR;
 
-    if (running && StopAcquisitionThread() != 0) return -1;  // the thread still reads it all
-    if (recordLength < minimumLength) return -1;
+    if (running && StopAcquisitionThread() != 0) return DAQ_ERROR;  // the thread still reads it all
+    if (recordLength < minimumLength) return DAQ_ERROR;
 
     acquisition.RecordNumber = recordNumber;
     acquisition.RecordLength = recordLength;
     DAQ_SetRecordLength(recordLength);
     DAQ_SetRecordNumber(static_cast<int32_t>(plan.RecordsPerFrame));
-    if (AcquisitionSetup(recordLength, plan.RecordsPerFrame) != 0) return -1;
-    if (start && StartAcquisitionThread() != 0) return -1;
+    if (AcquisitionSetup(recordLength, plan.RecordsPerFrame) != 0) return DAQ_ERROR;
+    if (start && StartAcquisitionThread() != 0) return DAQ_ERROR;
     return 0;
 }
 
@@ -44,14 +44,17 @@ int32_t ConfigureAcquisition(uint32_t recordLength, uint32_t recordNumber, uint3
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber) {
+OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber) noexcept {
     return ostrel::ConfigureAcquisition(recordLength, recordNumber, 32, false);
 }
 
-OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32_t recordNumber) {
+OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength,
+                                                   uint32_t recordNumber) noexcept {
     return ostrel::ConfigureAcquisition(recordLength, recordNumber, 100, true);
 }
 
-OSTREL_API int32_t DAQ_FinalizeAcquisition(void) { return ostrel::StopAcquisitionThread(); }
+OSTREL_API int32_t DAQ_FinalizeAcquisition(void) noexcept {
+    return ostrel::StopAcquisitionThread();
+}
 
 }  // extern "C"

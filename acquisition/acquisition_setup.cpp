@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "OstrelDAQEngine.h"
 #include "acquisition/dma_buffer.h"
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
@@ -110,7 +111,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     ReleaseHostBuffers();
     if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
         !IsKnownModel(model.ModelType) || recordsPerFrame == 0) {
-        return -1;
+        return DAQ_ERROR;
     }
 
     acquisition.RecordsPerFrame = recordsPerFrame;
@@ -131,7 +132,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
     if (slotsPerChunk == 0 || slotPoints * slotsPerChunk > acquisition.ChunkPoints ||
         poolBytes > DmaBufferBytes()) {
-        return -1;
+        return DAQ_ERROR;
     }
 
     acquisition.DmaSlotCount = slotsPerChunk * kDmaChunks;
@@ -161,7 +162,7 @@ int32_t AcquisitionSetup(uint32_t recordLength, uint32_t recordsPerFrame) {
     if (acquisition.RingRecordFilled == nullptr || acquisition.LastSlotTags == nullptr ||
         acquisition.SlotTrailers == nullptr || acquisition.FrameRing == nullptr) {
         ReleaseHostBuffers();
-        return -1;
+        return DAQ_ERROR;
     }
     acquisition.HostBuffersAllocated = true;
     return 0;

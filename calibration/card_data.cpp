@@ -7,7 +7,9 @@
 #include <string>
 #include <system_error>
 
+#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel {
@@ -20,9 +22,6 @@ struct CardDataFile {
 };
 constexpr CardDataFile kModelCardDataFiles[] = {{8, "CardData_P2W8B.dat"}};
 constexpr const char *kCommonCardDataFile = "CardData_K9T3A.dat";
-
-// Bytes of the temporary file after which a save fails on purpose; negative: never (tests only).
-int32_t g_failWritesAfter = -1;
 
 uint32_t ActiveDeviceId() {
     const DiscoveryState &discovery = g_engine.discovery;
@@ -64,8 +63,9 @@ std::filesystem::path DirectoryOf(const std::filesystem::path &file) {
 
 bool WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
     std::size_t allowed = size;
-    if (g_failWritesAfter >= 0 && static_cast<std::size_t>(g_failWritesAfter) < size) {
-        allowed = static_cast<std::size_t>(g_failWritesAfter);
+    const int32_t failAfter = Seams().cardDataWritesFailAfter;  // a test's full disk
+    if (failAfter >= 0 && static_cast<std::size_t>(failAfter) < size) {
+        allowed = static_cast<std::size_t>(failAfter);
     }
     if (std::fwrite(data, 1, allowed, file) != allowed) return false;
     if (allowed < size) {
@@ -134,7 +134,7 @@ int32_t LoadCardData() {
     // A file of another board, or one cut short, must not leave half of its offsets in force.
     if (received < kCardDataBytes || deviceIdRead != ActiveDeviceId()) {
         ClearOffsetTable();
-        return -1;
+        return DAQ_ERROR;
     }
     int16_t(&table)[kOffsetTableEntries] = g_engine.calibration.OffsetTable;
     for (int entry = 0; entry < kOffsetTableEntries; ++entry) {
@@ -154,10 +154,8 @@ int32_t SaveCardData() {
         return ReplaceFileContents(name, bytes, sizeof bytes) ? 0 : -1;
     } catch (...) {
         // Out of memory for a path: the old file stays as it was, like any other failed save.
-        return -1;
+        return DAQ_ERROR;
     }
 }
-
-void FailCardDataWritesAfter(int32_t bytes) { g_failWritesAfter = bytes; }
 
 }  // namespace ostrel

@@ -38,12 +38,12 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t AWG_SyncAllChannels(void) { return ostrel::SyncAllChannels() ? 0 : -1; }
+OSTREL_API int32_t AWG_SyncAllChannels(void) noexcept { return ostrel::SyncAllChannels() ? 0 : -1; }
 
-OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) {
+OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) noexcept {
     // Only a generator channel of the open board has an output bit to change.
     if (!ostrel::ChannelHasGenerator(channel) || g_engine.discovery.DeviceHandle == nullptr) {
-        return -1;
+        return DAQ_ERROR;
     }
     uint32_t commandWord = 0;
     ReadMemory32(ostrel::kAwgOutputMaskIndex, &commandWord);
@@ -58,8 +58,8 @@ OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) {
 }
 
 // The count of the model parameters in force, readable with or without channel state.
-OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount) {
-    if (channelCount == nullptr) return -1;
+OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount) noexcept {
+    if (channelCount == nullptr) return DAQ_ERROR;
     *channelCount = g_engine.model.AwgChannelCount;
     return 0;
 }
