@@ -219,7 +219,7 @@ int32_t CalibrateVerticalScale() {
     buffers.Release();
     DAQ_SetTrigger(triggerBefore);
     RestoreFrontEndSettings();
-    return (read && span != 0) ? 0 : -1;
+    return (read && span != 0) ? DAQ_OK : DAQ_ERROR;
 }
 
 int32_t SelfCalibrateOnce() {
@@ -237,7 +237,7 @@ int32_t SelfCalibrateOnce() {
     DAQ_StopAcquisition();
     singleLaneOffset =
         read ? SingleLaneOffsetOfSamples(buffers.Lane(0), buffers.SamplesPerLane()) : offsetBefore;
-    return read ? 0 : -1;
+    return read ? DAQ_OK : DAQ_ERROR;
 }
 
 }  // namespace ostrel

@@ -61,38 +61,41 @@ std::filesystem::path DirectoryOf(const std::filesystem::path &file) {
     return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
-bool WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
+int32_t WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
     std::size_t allowed = size;
     const int32_t failAfter = Seams().cardDataWritesFailAfter;  // a test's full disk
     if (failAfter >= 0 && static_cast<std::size_t>(failAfter) < size) {
         allowed = static_cast<std::size_t>(failAfter);
     }
-    if (std::fwrite(data, 1, allowed, file) != allowed) return false;
+    if (std::fwrite(data, 1, allowed, file) != allowed) return DAQ_ERROR;
     if (allowed < size) {
         std::fflush(file);  // the partial bytes really reach the file, as on a disk that filled up
-        return false;
+        return DAQ_ERROR;
     }
-    return true;
+    return DAQ_OK;
 }
 
 // Writes the bytes to a temporary file beside the target, flushes it to disk and renames it over
 // the target. On any failure the temporary file is removed and the target is left untouched.
-bool ReplaceFileContents(const std::filesystem::path &target, const uint8_t *data,
-                         std::size_t size) {
+int32_t ReplaceFileContents(const std::filesystem::path &target, const uint8_t *data,
+                            std::size_t size) {
     const std::filesystem::path temporary = TemporaryPathFor(target);
     std::FILE *file = std::fopen(temporary.string().c_str(), "wb");
-    if (file == nullptr) return false;
-    bool written = WriteBytes(file, data, size) && os::FlushFileToDisk(file);
+    if (file == nullptr) return DAQ_ERROR;
+    bool written = WriteBytes(file, data, size) == DAQ_OK && os::FlushFileToDisk(file);
     written = std::fclose(file) == 0 && written;
     std::error_code error;
     if (written) {
         // Replaces an existing target in one step on every platform.
         std::filesystem::rename(temporary, target, error);
         // The rename itself reaches the disk only with the directory that holds the name.
-        if (!error) return os::FlushDirectoryToDisk(DirectoryOf(target).string().c_str());
+        if (!error) {
+            return os::FlushDirectoryToDisk(DirectoryOf(target).string().c_str()) ? DAQ_OK
+                                                                                  : DAQ_ERROR;
+        }
     }
     std::filesystem::remove(temporary, error);
-    return false;
+    return DAQ_ERROR;
 }
 
 }  // namespace
@@ -151,7 +154,7 @@ int32_t SaveCardData() {
         if (name.empty()) return 0;  // nothing was ever loaded: there is no file to write
         uint8_t bytes[kCardDataBytes];
         EncodeCardData(ActiveDeviceId(), g_engine.calibration.OffsetTable, bytes);
-        return ReplaceFileContents(name, bytes, sizeof bytes) ? 0 : -1;
+        return ReplaceFileContents(name, bytes, sizeof bytes);
     } catch (...) {
         // Out of memory for a path: the old file stays as it was, like any other failed save.
         return DAQ_ERROR;

@@ -104,7 +104,7 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) noexcept {
         discovery.SystemScanned = true;
     }
     if (discovery.DeviceCount == 0) {
-        discovery.LastStatus = -1;
+        discovery.LastStatus = DAQ_ERROR;
         return discovery.LastStatus;
     }
     // While an acquisition runs, nothing is touched; the caller stops it first.

@@ -13,9 +13,9 @@ constexpr uint32_t kSyncHoldMilliseconds = 1;
 constexpr int32_t kMaskBits = 32;
 }  // namespace
 
-bool SyncAllChannels() {
+int32_t SyncAllChannels() {
     if (!g_engine.generator.ChannelStateExists() || g_engine.discovery.DeviceHandle == nullptr) {
-        return false;
+        return DAQ_ERROR;
     }
     uint32_t channelBits = 0;
     for (int32_t channel = 0; channel < g_engine.model.AwgChannelCount && channel < kMaskBits;
@@ -29,7 +29,7 @@ bool SyncAllChannels() {
     os::SleepMilliseconds(kSyncHoldMilliseconds);
     mask &= ~channelBits;
     WriteMemory32(kAwgOutputMaskIndex, mask);
-    return true;
+    return DAQ_OK;
 }
 
 }  // namespace ostrel
@@ -38,7 +38,7 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t AWG_SyncAllChannels(void) noexcept { return ostrel::SyncAllChannels() ? 0 : -1; }
+OSTREL_API int32_t AWG_SyncAllChannels(void) noexcept { return ostrel::SyncAllChannels(); }
 
 OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) noexcept {
     // Only a generator channel of the open board has an output bit to change.
