@@ -88,8 +88,9 @@ OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) OSTREL_NOEXCEPT;
 
 /* Opens board boardIndex (an index out of range keeps the board opened before), applies its
    model, loads its card-data offsets, starts the generator and locks the DMA buffer.
-   DAQ_OK on success (and when the scan finds nothing); DAQ_ERROR with no board found or a
-   driver library failure; DAQ_ERROR_REVISION when the configuration revision is not 9;
+   DAQ_OK on success, and also when this call's own scan finds no board (nothing is opened; the
+   next open scans again); DAQ_ERROR when the scan of DAQ_CheckSystem found no board or the
+   driver library cannot be opened; DAQ_ERROR_REVISION when the configuration revision is not 9;
    DAQ_ERROR_CONTROL_DEVICE when the driver control device is unavailable; DAQ_ERROR_DMA_LOCK when
    the DMA buffer cannot be locked.
    A board left open by an earlier open without DAQ_CloseDevice is released first, as the close

@@ -276,26 +276,32 @@ TEST(BoardModels, FrontEndCodesFitTheirRegisterAndReadBack) {
     }
 }
 
-TEST(BoardModels, FourLaneModelHasSixteenRatesFrom75Down) {
+// Worked values: the rate tables of the two models with real dividers, and the four-lane model's
+// particular length limit and scale.
+TEST(BoardModels, WorkedRateTablesOfTheModelsWithDividers) {
+    const struct {
+        uint32_t deviceId;
+        std::vector<float> rates;
+    } cases[] = {
+        {0xA005, {75, 50, 40, 37.5f, 25, 20, 18.75f, 16, 12.5f, 10, 8, 5, 4, 2.5f, 2, 1}},
+        {0xA001, {50, 40, 30, 25, 24, 20, 15, 12.5f, 12, 10, 8, 7.5f, 6, 5, 4, 3, 2.5f, 2, 1.5f, 1,
+                  0.5f}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "device ID 0x" << std::hex << c.deviceId);
+        OpenSingleBoard(c.deviceId);
+        const auto count = static_cast<int32_t>(c.rates.size());
+        ASSERT_EQ(g_engine.model.SamplingRateCount, count);
+        EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates,
+                                     g_engine.model.SamplingRates + count),
+                  c.rates);
+        EXPECT_EQ(DAQ_CloseDevice(), 0);
+    }
     OpenSingleBoard(0xA005);
     EXPECT_EQ(g_engine.model.ModelType, 8);
     EXPECT_EQ(g_engine.model.ADCNumber, 4u);
     EXPECT_EQ(g_engine.model.MaxRecordLength, 8192u);
     EXPECT_FLOAT_EQ(g_engine.model.VoltsPerCode, 1.0f / 4877.0f);
-    const std::vector<float> expected = {75, 50, 40, 37.5f, 25, 20, 18.75f, 16,
-                                         12.5f, 10, 8, 5, 4, 2.5f, 2, 1};
-    ASSERT_EQ(g_engine.model.SamplingRateCount, 16);
-    EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates, g_engine.model.SamplingRates + 16),
-              expected);
-}
-
-TEST(BoardModels, SingleLaneModelHasTwentyOneRatesFrom50Down) {
-    OpenSingleBoard(0xA001);
-    const std::vector<float> expected = {50, 40, 30, 25, 24, 20, 15, 12.5f, 12, 10, 8,
-                                         7.5f, 6, 5, 4, 3, 2.5f, 2, 1.5f, 1, 0.5f};
-    ASSERT_EQ(g_engine.model.SamplingRateCount, 21);
-    EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates, g_engine.model.SamplingRates + 21),
-              expected);
 }
 
 TEST(BoardModels, UnknownDeviceIdOpensWithoutModelAndChangesNothingElse) {
