@@ -19,12 +19,13 @@ Exits 1 and lists every difference when one is found.
 import argparse
 import ctypes
 import ctypes.util
-import importlib.util
 import os
 import pathlib
 import re
+import runpy
 import sys
 import tempfile
+import types
 
 SCALARS = {
     "void": None,
@@ -148,9 +149,7 @@ def load_prototypes(module_path):
             previous = os.environ.get("OSTREL_LIBRARY_DIR")
             os.environ["OSTREL_LIBRARY_DIR"] = nowhere
             try:
-                spec = importlib.util.spec_from_file_location("ostrel_library_checked", module_path)
-                module = importlib.util.module_from_spec(spec)
-                spec.loader.exec_module(module)
+                module = types.SimpleNamespace(**runpy.run_path(str(module_path)))
             finally:
                 if previous is None:
                     del os.environ["OSTREL_LIBRARY_DIR"]
