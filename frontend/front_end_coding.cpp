@@ -15,6 +15,7 @@ std::optional<int32_t> AsValue(uint32_t code) { return static_cast<int32_t>(code
 // Gain codes of the single-lane boards (models 5 and 10): gains 0, 1, 2 are codes 3, 2, 4; any
 // other value goes to the board as it is and reads back as nothing.
 constexpr uint32_t kGainCodes[] = {3, 2, 4};
+static_assert(std::size(kGainCodes) == 3, "one code per gain 0, 1, 2");
 uint32_t GainCode(int32_t gain) {
     if (gain >= 0 && gain < 3) return kGainCodes[gain];
     return LowHalf(gain);
@@ -46,6 +47,7 @@ uint32_t ChannelOrFirst(int32_t channel) {
 
 // Model 10 codes its input channels 0, 1, 2, 3 as 3, 2, 0, 1; anything else selects channel 0.
 constexpr uint32_t kChannelCodes[] = {3, 2, 0, 1};
+static_assert(std::size(kChannelCodes) == 4, "one code per input channel 0..3");
 uint32_t ChannelCode(int32_t channel) {
     return channel >= 0 && channel <= 3 ? kChannelCodes[channel] : kChannelCodes[0];
 }
