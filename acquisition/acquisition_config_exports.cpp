@@ -6,14 +6,17 @@
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber) {
+OSTREL_API int32_t DAQ_ConfigAcquisition(uint32_t recordLength, uint32_t recordNumber) noexcept {
     return ostrel::ConfigureAcquisition(recordLength, recordNumber);
 }
 
-OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength, uint32_t recordNumber) {
+OSTREL_API int32_t DAQ_ConfigAcquisition_and_Start(uint32_t recordLength,
+                                                   uint32_t recordNumber) noexcept {
     return ostrel::ConfigureAndStartAcquisition(recordLength, recordNumber);
 }
 
-OSTREL_API int32_t DAQ_FinalizeAcquisition(void) { return ostrel::StopAcquisitionThread(); }
+OSTREL_API int32_t DAQ_FinalizeAcquisition(void) noexcept {
+    return ostrel::StopAcquisitionThread();
+}
 
 }  // extern "C"

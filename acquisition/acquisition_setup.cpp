@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "OstrelDAQEngine.h"
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/dma_buffer.h"
 #include "acquisition/record_tag.h"
@@ -47,17 +48,17 @@ int32_t Configure(uint32_t recordLength, uint32_t recordNumber, uint32_t minimum
     // included.
     const std::optional<RecordGeometry> plan =
         PlanRecordGeometry(g_engine.model, recordLength, recordNumber);
-    if (!plan && recordLength >= minimumLength) return -1;
+    if (!plan && recordLength >= minimumLength) return DAQ_ERROR;
 
-    if (running && StopAcquisitionThread() != 0) return -1;  // the thread still reads it all
-    if (recordLength < minimumLength || !plan) return -1;
+    if (running && StopAcquisitionThread() != 0) return DAQ_ERROR;  // the thread still reads it all
+    if (recordLength < minimumLength || !plan) return DAQ_ERROR;
 
     acquisition.RecordNumber = recordNumber;
     acquisition.RecordLength = recordLength;
     WriteRecordLength(recordLength);
     WriteRecordsPerFrame(static_cast<int32_t>(plan->RecordsPerFrame));
-    if (AcquisitionSetup(*plan) != 0) return -1;
-    if (start && StartAcquisitionThread() != 0) return -1;
+    if (AcquisitionSetup(*plan) != 0) return DAQ_ERROR;
+    if (start && StartAcquisitionThread() != 0) return DAQ_ERROR;
     return 0;
 }
 
@@ -125,7 +126,7 @@ int32_t AcquisitionSetup(const RecordGeometry &geometry) {
     ReleaseHostBuffers();
     if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
         !IsKnownModel(model.ModelType) || recordsPerFrame == 0) {
-        return -1;
+        return DAQ_ERROR;
     }
 
     acquisition.RecordsPerFrame = recordsPerFrame;
@@ -145,7 +146,7 @@ int32_t AcquisitionSetup(const RecordGeometry &geometry) {
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
     if (slotsPerChunk == 0 || slotPoints * slotsPerChunk > acquisition.ChunkPoints ||
         poolBytes > DmaBufferBytes()) {
-        return -1;
+        return DAQ_ERROR;
     }
 
     acquisition.DmaSlotCount = slotsPerChunk * kDmaChunks;
@@ -175,7 +176,7 @@ int32_t AcquisitionSetup(const RecordGeometry &geometry) {
     if (acquisition.RingRecordFilled == nullptr || acquisition.LastSlotTags == nullptr ||
         acquisition.SlotTrailers == nullptr || acquisition.FrameRing == nullptr) {
         ReleaseHostBuffers();
-        return -1;
+        return DAQ_ERROR;
     }
     acquisition.HostBuffersAllocated = true;
     return 0;

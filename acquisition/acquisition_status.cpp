@@ -6,12 +6,15 @@
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_NewDataFrameAvailable(void) {
+OSTREL_API int32_t DAQ_NewDataFrameAvailable(void) noexcept {
     return ostrel::NewFrameAnnounced() ? 1 : 0;
 }
 
-OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter, float *dataRate) {
-    if (recordsReceived == nullptr || frameCounter == nullptr || dataRate == nullptr) return -1;
+OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter,
+                                float *dataRate) noexcept {
+    if (recordsReceived == nullptr || frameCounter == nullptr || dataRate == nullptr) {
+        return DAQ_ERROR;
+    }
     const ostrel::RingStatus &ring = ostrel::g_engine.acquisition.Ring;
     *recordsReceived = ring.RecordsReceived.load(std::memory_order_relaxed);
     *frameCounter = ring.FrameCounter.load(std::memory_order_relaxed);
@@ -19,8 +22,8 @@ OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter,
     return 0;
 }
 
-OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values) {
-    if (values == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values) noexcept {
+    if (values == nullptr) return DAQ_ERROR;
     const ostrel::RingStatus &ring = ostrel::g_engine.acquisition.Ring;
     for (int index = 0; index < ostrel::kFrameStatisticsCount; ++index) {
         values[index] = ring.FrameStatistics[index].load(std::memory_order_relaxed);

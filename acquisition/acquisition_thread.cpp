@@ -5,6 +5,7 @@
 #include "OstrelDAQEngine.h"
 #include "acquisition/record_scanner.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "engine/register_window.h"
 #include "frontend/timing_settings.h"
 
@@ -17,8 +18,6 @@ constexpr uint32_t kDescriptorControl = kDmaDescGo | kDmaDescInterruptOnDone;
 // The first part of the end-of-run wait polls without pause (the board usually finishes within
 // microseconds); after that the thread polls once a millisecond until the time-out.
 constexpr int64_t kDrainBusyMilliseconds = 20;
-
-bool (*g_threadStarter)(os::ThreadBody, void *) = os::StartThread;
 
 int64_t Milliseconds(int64_t ticks, int64_t frequency) { return ticks * 1000 / frequency; }
 
@@ -99,10 +98,6 @@ void StopThreadAtExit() {
 
 }  // namespace
 
-void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
-    g_threadStarter = starter != nullptr ? starter : os::StartThread;
-}
-
 int32_t StartAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
@@ -110,7 +105,7 @@ int32_t StartAcquisitionThread() {
     // The thread works only on the host buffers of a successful set-up.
     if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
         acquisition.DmaDeviceHandle == nullptr) {
-        return -1;
+        return DAQ_ERROR;
     }
 
     AcquisitionRun &run = acquisition.Run;
@@ -138,9 +133,12 @@ int32_t StartAcquisitionThread() {
     acquisition.StopRequested.store(false, std::memory_order_relaxed);
     ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
     acquisition.ThreadStopped.store(false, std::memory_order_release);
-    if (!g_threadStarter(AcquisitionThreadBody, nullptr)) {
+    // A test may put a starter that fails in the system's place.
+    const auto startThread =
+        Seams().startThread != nullptr ? Seams().startThread : os::StartThread;
+    if (!startThread(AcquisitionThreadBody, nullptr)) {
         acquisition.ThreadStopped.store(true, std::memory_order_release);
-        return -1;
+        return DAQ_ERROR;
     }
     return 0;
 }
@@ -152,7 +150,7 @@ int32_t StopAcquisitionThread() {
     const int64_t start = os::PerformanceCounter();
     while (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
         if (Milliseconds(os::PerformanceCounter() - start, frequency) >= kStopTimeoutMilliseconds) {
-            return -1;
+            return DAQ_ERROR;
         }
         os::SleepMilliseconds(1);
     }
@@ -172,18 +170,18 @@ void AbandonHostBuffers() {
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_StartAcquisition(void) {
+OSTREL_API int32_t DAQ_StartAcquisition(void) noexcept {
     // Refused before the indicator changes when there is nothing to acquire into.
     const ostrel::AcquisitionState &acquisition = ostrel::g_engine.acquisition;
     if (acquisition.ThreadStopped.load(std::memory_order_acquire) &&
         !acquisition.HostBuffersAllocated) {
-        return -1;
+        return DAQ_ERROR;
     }
     ostrel::SetIndicator(1);
     return ostrel::StartAcquisitionThread();
 }
 
-OSTREL_API int32_t DAQ_StopAcquisition(void) {
+OSTREL_API int32_t DAQ_StopAcquisition(void) noexcept {
     const int32_t result = ostrel::StopAcquisitionThread();
     ostrel::SetIndicator(0);
     return result;

@@ -30,7 +30,4 @@ int32_t StopAcquisitionThread();
 // still write into them, so they are left to the end of the process.
 void AbandonHostBuffers();
 
-// Tests replace how the thread is created (to make creation fail); null restores the default.
-void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody body, void *argument));
-
 }  // namespace ostrel

@@ -1,5 +1,6 @@
 #include "acquisition/dma_buffer.h"
 
+#include "OstrelDAQEngine.h"
 #include "acquisition/acquisition_setup.h"
 #include "acquisition/acquisition_thread.h"
 #include "engine/engine_state.h"
@@ -49,7 +50,9 @@ int32_t DmaLock(WDC_DEVICE_HANDLE handle) {
 
     acquisition.DmaDeviceHandle = handle;
     acquisition.DriverControlHandle = os::OpenControlDevice();
-    if (acquisition.DriverControlHandle == os::kInvalidControlHandle) return -3;
+    if (acquisition.DriverControlHandle == os::kInvalidControlHandle) {
+        return DAQ_ERROR_CONTROL_DEVICE;
+    }
 
     void *userAddress = nullptr;
     WD_DMA *record = nullptr;
@@ -57,7 +60,7 @@ int32_t DmaLock(WDC_DEVICE_HANDLE handle) {
                                                  kDmaBufferBytes, &record);
     if (status != WD_STATUS_SUCCESS || record == nullptr || userAddress == nullptr) {
         if (status == WD_STATUS_SUCCESS && record != nullptr) WDC_DMABufUnlock(record);
-        return -4;
+        return DAQ_ERROR_DMA_LOCK;
     }
     acquisition.DmaRecord = record;
     acquisition.DmaBuffer = static_cast<uint8_t *>(userAddress);

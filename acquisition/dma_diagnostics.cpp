@@ -45,7 +45,7 @@ double BandwidthWaitSeconds(uint64_t poolPoints) {
 int32_t FailBandwidthTest() {
     ResetDispatcher();
     SetStatusText("DMA operations failed");
-    return -1;
+    return DAQ_ERROR;
 }
 
 void QueueDescriptor(WDC_DEVICE_HANDLE handle, uint32_t writeAddress, uint32_t bytes,
@@ -118,16 +118,16 @@ bool FindPoolChain(const uint8_t *buffer, const PoolLayout &layout, PoolChain *c
 
 int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
     AcquisitionState &acquisition = g_engine.acquisition;
-    if (destination == nullptr || megabytesPerSecond == nullptr) return -1;
+    if (destination == nullptr || megabytesPerSecond == nullptr) return DAQ_ERROR;
     if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr ||
         acquisition.DmaDeviceHandle == nullptr) {
-        return -1;
+        return DAQ_ERROR;
     }
     // The thread queues descriptors to the same dispatcher.
-    if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return -1;
+    if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return DAQ_ERROR;
     const uint32_t chunkPoints = g_engine.model.DMATransferPoints;
     const uint64_t poolBytes = static_cast<uint64_t>(chunkPoints) * kBytesPerPoint * kDmaChunks;
-    if (chunkPoints == 0 || poolBytes > DmaBufferBytes()) return -1;
+    if (chunkPoints == 0 || poolBytes > DmaBufferBytes()) return DAQ_ERROR;
 
     acquisition.ChunkPoints = chunkPoints;
     acquisition.ChunkBytes = chunkPoints * static_cast<uint32_t>(kBytesPerPoint);
@@ -189,14 +189,14 @@ int32_t RunBandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
 
 int32_t CopyDmaPool(uint8_t *destination) {
     AcquisitionState &acquisition = g_engine.acquisition;
-    if (destination == nullptr) return -1;
-    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return -1;
+    if (destination == nullptr) return DAQ_ERROR;
+    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return DAQ_ERROR;
     // The chunks of the last set-up or test since the open (none yet: nothing to copy), and never
     // more than the open model's 16 chunks, which is what the caller's buffer holds.
     const uint64_t poolBytes = static_cast<uint64_t>(acquisition.ChunkBytes) * kDmaChunks;
     const uint64_t modelPoolBytes =
         static_cast<uint64_t>(g_engine.model.DMATransferPoints) * kBytesPerPoint * kDmaChunks;
-    if (poolBytes > modelPoolBytes || poolBytes > DmaBufferBytes()) return -1;
+    if (poolBytes > modelPoolBytes || poolBytes > DmaBufferBytes()) return DAQ_ERROR;
     acquisition.PoolDestination = destination;
     if (poolBytes != 0) {
         std::memcpy(destination, acquisition.DmaBuffer, static_cast<size_t>(poolBytes));
@@ -207,9 +207,9 @@ int32_t CopyDmaPool(uint8_t *destination) {
 int32_t ProcessDmaPool(uint8_t *buffer, int32_t *firstTag, int32_t *recordCount,
                        int32_t recordLength, int32_t recordsPerFrame) {
     AcquisitionState &acquisition = g_engine.acquisition;
-    if (firstTag == nullptr || recordCount == nullptr) return -1;
-    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return -1;
-    if (recordLength < 1 || recordsPerFrame < 1) return -1;
+    if (firstTag == nullptr || recordCount == nullptr) return DAQ_ERROR;
+    if (!acquisition.DmaBufferLocked || acquisition.DmaBuffer == nullptr) return DAQ_ERROR;
+    if (recordLength < 1 || recordsPerFrame < 1) return DAQ_ERROR;
 
     PoolLayout layout;
     layout.ChunkPoints = acquisition.ChunkPoints;
@@ -217,10 +217,10 @@ int32_t ProcessDmaPool(uint8_t *buffer, int32_t *firstTag, int32_t *recordCount,
     layout.RecordPoints = static_cast<uint64_t>(recordLength) * g_engine.model.ADCNumber;
     layout.TrailerPoints = g_engine.model.TrailerPoints;
     layout.RingSlotCount = static_cast<uint64_t>(recordsPerFrame) * kRingFrames;
-    if (!PoolLayoutFits(layout, DmaBufferBytes())) return -1;
+    if (!PoolLayoutFits(layout, DmaBufferBytes())) return DAQ_ERROR;
 
     PoolChain chain;
-    if (!FindPoolChain(acquisition.DmaBuffer, layout, &chain)) return -1;
+    if (!FindPoolChain(acquisition.DmaBuffer, layout, &chain)) return DAQ_ERROR;
     acquisition.PoolDestination = buffer;  // kept for inspection; the analysis does not use it
     if (chain.Found) *firstTag = static_cast<int32_t>(chain.FirstTag);
     *recordCount = chain.RecordCount;

@@ -5,16 +5,16 @@
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_DMABandwidthTest(uint8_t *destination, float *megabytesPerSecond) {
+OSTREL_API int32_t DAQ_DMABandwidthTest(uint8_t *destination, float *megabytesPerSecond) noexcept {
     return ostrel::RunBandwidthTest(destination, megabytesPerSecond);
 }
 
 OSTREL_API int32_t DAQ_ProcessDMAPool(uint8_t *buffer, int32_t *firstTag, int32_t *recordCount,
-                                      int32_t recordLength, int32_t recordsPerFrame) {
+                                      int32_t recordLength, int32_t recordsPerFrame) noexcept {
     return ostrel::ProcessDmaPool(buffer, firstTag, recordCount, recordLength, recordsPerFrame);
 }
 
-OSTREL_API int32_t DAQ_CopyDMAPool(uint8_t *destination) {
+OSTREL_API int32_t DAQ_CopyDMAPool(uint8_t *destination) noexcept {
     return ostrel::CopyDmaPool(destination);
 }
 

@@ -96,9 +96,9 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
                         bool *whole) {
     AcquisitionState &acquisition = g_engine.acquisition;
     const uint32_t lanes = g_engine.model.ADCNumber;
-    if (lanes >= 1 && lane0 == nullptr) return -1;
-    if (lanes >= 2 && lane1 == nullptr) return -1;
-    if (lanes >= 4 && (lane2 == nullptr || lane3 == nullptr)) return -1;
+    if (lanes >= 1 && lane0 == nullptr) return DAQ_ERROR;
+    if (lanes >= 2 && lane1 == nullptr) return DAQ_ERROR;
+    if (lanes >= 4 && (lane2 == nullptr || lane3 == nullptr)) return DAQ_ERROR;
 
     if (whole != nullptr) *whole = false;
     acquisition.Ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
@@ -149,7 +149,7 @@ bool NewFrameAnnounced() {
 extern "C" {
 
 OSTREL_API int32_t DAQ_GetLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2,
-                                      int16_t *lane3) {
+                                      int16_t *lane3) noexcept {
     return ostrel::ReadLatestFrame(lane0, lane1, lane2, lane3);
 }
 

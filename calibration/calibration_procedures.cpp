@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "OstrelDAQEngine.h"
 #include "acquisition/acquisition_setup.h"
 #include "acquisition/acquisition_thread.h"
 #include "calibration/card_data.h"
@@ -21,7 +22,6 @@ namespace ostrel {
 namespace {
 
 constexpr int32_t kAcquiringIndicator = 1;  // indicator code of a board that acquires
-constexpr int32_t kCardDataNotSaved = -2;   // offsets measured and in force, file not written
 
 // A board that a calibration can run on: open, its DMA buffer locked, a recognised model with a
 // lane count the readout splits. Nothing is touched when this does not hold, so no acquisition
@@ -146,11 +146,11 @@ bool SweepZeroOffsets(LaneBuffers &buffers, double frameWaitSeconds,
 }  // namespace
 
 int32_t CalibrateDcOffset() {
-    if (!CalibrationPossible() || SweepSpan() == 0) return -1;
+    if (!CalibrationPossible() || SweepSpan() == 0) return DAQ_ERROR;
     LaneBuffers buffers;
-    if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    if (!buffers.Allocate(CalibrationSamplesPerLane())) return DAQ_ERROR;
     const CallerGeometry callerGeometry;
-    if (!ConfigureCalibrationAcquisition()) return -1;
+    if (!ConfigureCalibrationAcquisition()) return DAQ_ERROR;
 
     CalibrationState &calibration = g_engine.calibration;
     const int16_t singleLaneOffsetBefore = calibration.ChannelOffsets[kSingleLaneOffset];
@@ -183,19 +183,19 @@ int32_t CalibrateDcOffset() {
         // A single-lane board has all its settings back, so the offset it had (perhaps from a
         // single self-calibration) is the right one again.
         calibration.ChannelOffsets[kSingleLaneOffset] = singleLaneOffsetBefore;
-        return -1;
+        return DAQ_ERROR;
     }
     // The new offsets are in force either way; the caller learns whether they will outlast the
     // process.
-    return SaveCardData() == 0 ? 0 : kCardDataNotSaved;
+    return SaveCardData() == 0 ? 0 : DAQ_ERROR_CARD_DATA_NOT_SAVED;
 }
 
 int32_t CalibrateVerticalScale() {
-    if (!CalibrationPossible()) return -1;
+    if (!CalibrationPossible()) return DAQ_ERROR;
     LaneBuffers buffers;
-    if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    if (!buffers.Allocate(CalibrationSamplesPerLane())) return DAQ_ERROR;
     const CallerGeometry callerGeometry;
-    if (!ConfigureCalibrationAcquisition()) return -1;
+    if (!ConfigureCalibrationAcquisition()) return DAQ_ERROR;
 
     const int32_t triggerBefore = ReadTrigger().value_or(0);
     WriteTrigger(0);
@@ -224,15 +224,15 @@ int32_t CalibrateVerticalScale() {
     buffers.Release();
     WriteTrigger(triggerBefore);
     RestoreFrontEndSettings();
-    return (read && span != 0) ? 0 : -1;
+    return (read && span != 0) ? DAQ_OK : DAQ_ERROR;
 }
 
 int32_t SelfCalibrateOnce() {
-    if (!CalibrationPossible()) return -1;
+    if (!CalibrationPossible()) return DAQ_ERROR;
     LaneBuffers buffers;
-    if (!buffers.Allocate(CalibrationSamplesPerLane())) return -1;
+    if (!buffers.Allocate(CalibrationSamplesPerLane())) return DAQ_ERROR;
     const CallerGeometry callerGeometry;
-    if (!ConfigureCalibrationAcquisition()) return -1;
+    if (!ConfigureCalibrationAcquisition()) return DAQ_ERROR;
 
     int16_t &singleLaneOffset = g_engine.calibration.ChannelOffsets[kSingleLaneOffset];
     const int16_t offsetBefore = singleLaneOffset;
@@ -242,7 +242,7 @@ int32_t SelfCalibrateOnce() {
     StopAcquisition();
     singleLaneOffset =
         read ? SingleLaneOffsetOfSamples(buffers.Lane(0), buffers.SamplesPerLane()) : offsetBefore;
-    return read ? 0 : -1;
+    return read ? DAQ_OK : DAQ_ERROR;
 }
 
 }  // namespace ostrel

@@ -7,7 +7,9 @@
 #include <string>
 #include <system_error>
 
+#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel {
@@ -20,9 +22,6 @@ struct CardDataFile {
 };
 constexpr CardDataFile kModelCardDataFiles[] = {{8, "CardData_P2W8B.dat"}};
 constexpr const char *kCommonCardDataFile = "CardData_K9T3A.dat";
-
-// Bytes of the temporary file after which a save fails on purpose; negative: never (tests only).
-int32_t g_failWritesAfter = -1;
 
 uint32_t ActiveDeviceId() {
     const DiscoveryState &discovery = g_engine.discovery;
@@ -62,37 +61,41 @@ std::filesystem::path DirectoryOf(const std::filesystem::path &file) {
     return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
-bool WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
+int32_t WriteBytes(std::FILE *file, const uint8_t *data, std::size_t size) {
     std::size_t allowed = size;
-    if (g_failWritesAfter >= 0 && static_cast<std::size_t>(g_failWritesAfter) < size) {
-        allowed = static_cast<std::size_t>(g_failWritesAfter);
+    const int32_t failAfter = Seams().cardDataWritesFailAfter;  // a test's full disk
+    if (failAfter >= 0 && static_cast<std::size_t>(failAfter) < size) {
+        allowed = static_cast<std::size_t>(failAfter);
     }
-    if (std::fwrite(data, 1, allowed, file) != allowed) return false;
+    if (std::fwrite(data, 1, allowed, file) != allowed) return DAQ_ERROR;
     if (allowed < size) {
         std::fflush(file);  // the partial bytes really reach the file, as on a disk that filled up
-        return false;
+        return DAQ_ERROR;
     }
-    return true;
+    return DAQ_OK;
 }
 
 // Writes the bytes to a temporary file beside the target, flushes it to disk and renames it over
 // the target. On any failure the temporary file is removed and the target is left untouched.
-bool ReplaceFileContents(const std::filesystem::path &target, const uint8_t *data,
-                         std::size_t size) {
+int32_t ReplaceFileContents(const std::filesystem::path &target, const uint8_t *data,
+                            std::size_t size) {
     const std::filesystem::path temporary = TemporaryPathFor(target);
     std::FILE *file = std::fopen(temporary.string().c_str(), "wb");
-    if (file == nullptr) return false;
-    bool written = WriteBytes(file, data, size) && os::FlushFileToDisk(file);
+    if (file == nullptr) return DAQ_ERROR;
+    bool written = WriteBytes(file, data, size) == DAQ_OK && os::FlushFileToDisk(file);
     written = std::fclose(file) == 0 && written;
     std::error_code error;
     if (written) {
         // Replaces an existing target in one step on every platform.
         std::filesystem::rename(temporary, target, error);
         // The rename itself reaches the disk only with the directory that holds the name.
-        if (!error) return os::FlushDirectoryToDisk(DirectoryOf(target).string().c_str());
+        if (!error) {
+            return os::FlushDirectoryToDisk(DirectoryOf(target).string().c_str()) ? DAQ_OK
+                                                                                  : DAQ_ERROR;
+        }
     }
     std::filesystem::remove(temporary, error);
-    return false;
+    return DAQ_ERROR;
 }
 
 }  // namespace
@@ -134,7 +137,7 @@ int32_t LoadCardData() {
     // A file of another board, or one cut short, must not leave half of its offsets in force.
     if (received < kCardDataBytes || deviceIdRead != ActiveDeviceId()) {
         ClearOffsetTable();
-        return -1;
+        return DAQ_ERROR;
     }
     int16_t(&table)[kOffsetTableEntries] = g_engine.calibration.OffsetTable;
     for (int entry = 0; entry < kOffsetTableEntries; ++entry) {
@@ -151,13 +154,11 @@ int32_t SaveCardData() {
         if (name.empty()) return 0;  // nothing was ever loaded: there is no file to write
         uint8_t bytes[kCardDataBytes];
         EncodeCardData(ActiveDeviceId(), g_engine.calibration.OffsetTable, bytes);
-        return ReplaceFileContents(name, bytes, sizeof bytes) ? 0 : -1;
+        return ReplaceFileContents(name, bytes, sizeof bytes);
     } catch (...) {
         // Out of memory for a path: the old file stays as it was, like any other failed save.
-        return -1;
+        return DAQ_ERROR;
     }
 }
-
-void FailCardDataWritesAfter(int32_t bytes) { g_failWritesAfter = bytes; }
 
 }  // namespace ostrel

@@ -30,8 +30,4 @@ int32_t SaveCardData();
 void EncodeCardData(uint32_t deviceId, const int16_t (&table)[kOffsetTableEntries],
                     uint8_t (&bytes)[kCardDataBytes]);
 
-// Test hook, not exported: the next saves write only this many bytes of the temporary file and
-// then fail the way a full disk would. A negative count turns the failure off.
-void FailCardDataWritesAfter(int32_t bytes);
-
 }  // namespace ostrel

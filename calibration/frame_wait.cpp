@@ -6,13 +6,12 @@
 
 #include "acquisition/frame_readout.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "frontend/timing_settings.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel {
 namespace {
-
-bool g_failLaneBufferAllocations = false;  // application thread only
 
 constexpr double kSamplesPerMegasample = 1.0e6;
 constexpr uint32_t kFramePollMilliseconds = 1;
@@ -21,7 +20,7 @@ constexpr uint32_t kFramePollMilliseconds = 1;
 
 bool LaneBuffers::Allocate(std::size_t samplesPerLane) {
     Release();
-    if (g_failLaneBufferAllocations) return false;
+    if (Seams().laneBufferAllocationsFail) return false;  // a test's exhausted memory
     for (auto &lane : lanes_) {
         lane.reset(new (std::nothrow) int16_t[samplesPerLane]);
         if (lane == nullptr) {
@@ -37,8 +36,6 @@ void LaneBuffers::Release() {
     for (auto &lane : lanes_) lane.reset();
     samplesPerLane_ = 0;
 }
-
-void FailLaneBufferAllocations(bool fail) { g_failLaneBufferAllocations = fail; }
 
 double FrameWaitBoundSeconds() {
     const float megasamplesPerSecond = CurrentSamplingRate();

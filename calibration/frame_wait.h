@@ -24,10 +24,6 @@ private:
     std::size_t samplesPerLane_ = 0;
 };
 
-// Test hook, not exported: while set, every lane-buffer allocation fails as if memory were
-// exhausted.
-void FailLaneBufferAllocations(bool fail);
-
 // A frame wait never ends earlier than this, however short the frames.
 constexpr double kFrameWaitFloorSeconds = 3.0;
 // Frame times a wait allows: the first frame after a start is announced only at the second

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "engine/engine_state.h"
+#include "engine/register_map.h"
 
 namespace ostrel {
 namespace {
@@ -73,8 +74,52 @@ constexpr bool RateCountsFit() {
     return true;
 }
 static_assert(RateCountsFit(), "a rate row holds more rates than SamplingRates has room for");
+static_assert(std::size(kSamplingRateTable) == kModelCount, "one rate row per model 5..10");
+
+// Every model has exactly one rate row, and every model a board row can name has rates.
+constexpr bool EveryModelHasOneRateRow() {
+    for (int32_t model = kFirstModel; model <= kLastModel; ++model) {
+        int rows = 0;
+        for (const SamplingRateRow &row : kSamplingRateTable) rows += row.ModelType == model ? 1 : 0;
+        if (rows != 1) return false;
+    }
+    return true;
+}
+static_assert(EveryModelHasOneRateRow(), "a model has no rate row, or two");
+
+// Divider code 0 is the fastest rate; a larger code never samples faster, and every code the
+// table counts has a rate.
+constexpr bool RatesPositiveAndNonIncreasing() {
+    for (const SamplingRateRow &row : kSamplingRateTable) {
+        if (row.Count < 1) return false;
+        for (int32_t code = 0; code < row.Count; ++code) {
+            if (!(row.Rates[code] > 0.0f)) return false;
+            if (code > 0 && row.Rates[code] > row.Rates[code - 1]) return false;
+        }
+    }
+    return true;
+}
+static_assert(RatesPositiveAndNonIncreasing(), "a rate row is not descending or has a gap");
+
+// Every board row names a model 5..10, and every model has a board row; a row has generator
+// parameters exactly when it has generator channels.
+constexpr bool BoardRowsConsistent() {
+    for (const BoardModelRow &row : kBoardModelTable) {
+        if (row.ModelType < kFirstModel || row.ModelType > kLastModel) return false;
+        if ((row.AwgChannelCount > 0) != (row.Generator != nullptr)) return false;
+    }
+    for (int32_t model = kFirstModel; model <= kLastModel; ++model) {
+        bool found = false;
+        for (const BoardModelRow &row : kBoardModelTable) found = found || row.ModelType == model;
+        if (!found) return false;
+    }
+    return true;
+}
+static_assert(BoardRowsConsistent(), "a board row names no model, or a model has no board row");
 
 }  // namespace
+
+std::span<const BoardModelRow> BoardModelRows() { return kBoardModelTable; }
 
 const BoardModelRow *FindBoardModel(uint32_t deviceId) {
     const auto row =

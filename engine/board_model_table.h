@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "engine/board_model_state.h"
 
@@ -43,6 +44,9 @@ struct BoardModelRow {
     const GeneratorModel *Generator;  // null: the generator parameters are left as they are
     bool CopiesBuiltInOffsets;        // the model-5 board brings its own zero offsets
 };
+
+// Every row, one per device ID the engine knows.
+std::span<const BoardModelRow> BoardModelRows();
 
 // The row of a device ID, or null for an ID the engine does not know (0xA003 among them).
 const BoardModelRow *FindBoardModel(uint32_t deviceId);

@@ -44,9 +44,12 @@ struct CalibrationState {
     SavedFrontEndSettings SavedSettings;
 };
 
-// Zero offsets a model-5 board brings, copied into OffsetTable[0..23] when one is opened.
-inline constexpr int16_t BuiltInOffsets[24] = {134, 134, 134, 134, 314,  314,  313,  313,
-                                               1014, 1016, 1012, 1013, 128, 128, 128, 128,
-                                               301, 301, 300, 300, 1006, 1003, 1000, 1000};
+// Zero offsets a model-5 board brings, copied into OffsetTable[0..23] when one is opened: one per
+// combination of its 1 lane, 2 couplings, 2 terminations, 3 gains and 2 attenuations.
+inline constexpr int16_t BuiltInOffsets[] = {134, 134, 134, 134, 314,  314,  313,  313,
+                                             1014, 1016, 1012, 1013, 128, 128, 128, 128,
+                                             301, 301, 300, 300, 1006, 1003, 1000, 1000};
+static_assert(sizeof BuiltInOffsets / sizeof BuiltInOffsets[0] == 1 * 2 * 2 * 3 * 2,
+              "one built-in offset per model-5 combination");
 
 }  // namespace ostrel

@@ -31,6 +31,8 @@ constexpr int32_t kNoRegister = INT32_MIN;
 constexpr int32_t kAwgOutputMaskIndex = -2022;
 constexpr int kFirstModel = 5;
 constexpr int kLastModel = 10;
+// Rows of every per-model table indexed by model - kFirstModel.
+constexpr int kModelCount = kLastModel - kFirstModel + 1;
 
 // Index of a register role on a model, or kNoRegister. Models outside 5..10 have none, except the
 // output mask, which the generator uses on every model.

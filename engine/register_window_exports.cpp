@@ -7,12 +7,12 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t ReadMemory32(int32_t registerIndex, uint32_t *value) {
-    if (value == nullptr) return -1;
+OSTREL_API int32_t ReadMemory32(int32_t registerIndex, uint32_t *value) noexcept {
+    if (value == nullptr) return DAQ_ERROR;
     return ostrel::ReadControlRegister(registerIndex, value);
 }
 
-OSTREL_API int32_t WriteMemory32(int32_t registerIndex, uint32_t value) {
+OSTREL_API int32_t WriteMemory32(int32_t registerIndex, uint32_t value) noexcept {
     return ostrel::WriteControlRegister(registerIndex, value);
 }
 

@@ -24,18 +24,18 @@ bool LaneAddressable(int32_t lane) {
 }
 
 int32_t SetLaneSettingOf(FrontEndSetting setting, int32_t lane, int32_t value) {
-    if (!LaneAddressable(lane)) return -1;
+    if (!LaneAddressable(lane)) return DAQ_ERROR;
     return SetLaneSetting(setting, lane, value);
 }
 
 int32_t GetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t *value) {
-    if (value == nullptr || !LaneAddressable(lane)) return -1;
+    if (value == nullptr || !LaneAddressable(lane)) return DAQ_ERROR;
     ReadFrontEndSetting(setting, lane, *value);
     return 0;
 }
 
 int32_t CopyCount(int32_t count, int32_t *out) {
-    if (out == nullptr) return -1;
+    if (out == nullptr) return DAQ_ERROR;
     *out = count;
     return 0;
 }
@@ -44,52 +44,52 @@ int32_t CopyCount(int32_t count, int32_t *out) {
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain) {
+OSTREL_API int32_t DAQ_SetGain(int32_t lane, int32_t gain) noexcept {
     return SetLaneSettingOf(FrontEndSetting::Gain, lane, gain);
 }
-OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain) {
+OSTREL_API int32_t DAQ_GetGain(int32_t lane, int32_t *gain) noexcept {
     return GetLaneSetting(FrontEndSetting::Gain, lane, gain);
 }
-OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count) {
+OSTREL_API int32_t DAQ_GetGainNumber(int32_t *count) noexcept {
     return CopyCount(g_engine.model.GainNumber, count);
 }
 
-OSTREL_API int32_t DAQ_SetAttenuation(int32_t lane, int32_t attenuation) {
+OSTREL_API int32_t DAQ_SetAttenuation(int32_t lane, int32_t attenuation) noexcept {
     return SetLaneSettingOf(FrontEndSetting::Attenuation, lane, attenuation);
 }
-OSTREL_API int32_t DAQ_GetAttenuation(int32_t lane, int32_t *attenuation) {
+OSTREL_API int32_t DAQ_GetAttenuation(int32_t lane, int32_t *attenuation) noexcept {
     return GetLaneSetting(FrontEndSetting::Attenuation, lane, attenuation);
 }
-OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *count) {
+OSTREL_API int32_t DAQ_GetAttenuationNumber(int32_t *count) noexcept {
     return CopyCount(g_engine.model.AttenuationNumber, count);
 }
 
-OSTREL_API int32_t DAQ_SetCoupling(int32_t lane, int32_t coupling) {
+OSTREL_API int32_t DAQ_SetCoupling(int32_t lane, int32_t coupling) noexcept {
     return SetLaneSettingOf(FrontEndSetting::Coupling, lane, coupling);
 }
-OSTREL_API int32_t DAQ_GetCoupling(int32_t lane, int32_t *coupling) {
+OSTREL_API int32_t DAQ_GetCoupling(int32_t lane, int32_t *coupling) noexcept {
     return GetLaneSetting(FrontEndSetting::Coupling, lane, coupling);
 }
-OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *count) {
+OSTREL_API int32_t DAQ_GetCouplingNumber(int32_t *count) noexcept {
     return CopyCount(g_engine.model.CouplingNumber, count);
 }
 
-OSTREL_API int32_t DAQ_SetTermination(int32_t lane, int32_t termination) {
+OSTREL_API int32_t DAQ_SetTermination(int32_t lane, int32_t termination) noexcept {
     return SetLaneSettingOf(FrontEndSetting::Termination, lane, termination);
 }
-OSTREL_API int32_t DAQ_GetTermination(int32_t lane, int32_t *termination) {
+OSTREL_API int32_t DAQ_GetTermination(int32_t lane, int32_t *termination) noexcept {
     return GetLaneSetting(FrontEndSetting::Termination, lane, termination);
 }
-OSTREL_API int32_t DAQ_GetTerminationNumber(int32_t *count) {
+OSTREL_API int32_t DAQ_GetTerminationNumber(int32_t *count) noexcept {
     return CopyCount(g_engine.model.TerminationNumber, count);
 }
 
 // The single lane's offset follows a new input channel at the next offset update, not here.
-OSTREL_API int32_t DAQ_SetInputChannel(int32_t channel) {
+OSTREL_API int32_t DAQ_SetInputChannel(int32_t channel) noexcept {
     WriteFrontEndSetting(FrontEndSetting::InputChannel, 0, channel);
     return 0;
 }
-OSTREL_API int32_t DAQ_GetInputChannel(int32_t *channel) {
+OSTREL_API int32_t DAQ_GetInputChannel(int32_t *channel) noexcept {
     return GetLaneSetting(FrontEndSetting::InputChannel, 0, channel);
 }
 

@@ -1,5 +1,8 @@
 #include "frontend/front_end_coding.h"
 
+#include <array>
+#include <iterator>
+
 namespace ostrel {
 namespace {
 
@@ -12,6 +15,7 @@ std::optional<int32_t> AsValue(uint32_t code) { return static_cast<int32_t>(code
 // Gain codes of the single-lane boards (models 5 and 10): gains 0, 1, 2 are codes 3, 2, 4; any
 // other value goes to the board as it is and reads back as nothing.
 constexpr uint32_t kGainCodes[] = {3, 2, 4};
+static_assert(std::size(kGainCodes) == 3, "one code per gain 0, 1, 2");
 uint32_t GainCode(int32_t gain) {
     if (gain >= 0 && gain < 3) return kGainCodes[gain];
     return LowHalf(gain);
@@ -43,6 +47,7 @@ uint32_t ChannelOrFirst(int32_t channel) {
 
 // Model 10 codes its input channels 0, 1, 2, 3 as 3, 2, 0, 1; anything else selects channel 0.
 constexpr uint32_t kChannelCodes[] = {3, 2, 0, 1};
+static_assert(std::size(kChannelCodes) == 4, "one code per input channel 0..3");
 uint32_t ChannelCode(int32_t channel) {
     return channel >= 0 && channel <= 3 ? kChannelCodes[channel] : kChannelCodes[0];
 }
@@ -64,21 +69,33 @@ constexpr FrontEndCoding kWholeWriteLaneBitRead{L::WholeWriteLaneBitRead, PlainC
 constexpr FrontEndCoding kWholeChannel{L::WholeRegister, ChannelOrFirst, AsValue};
 constexpr FrontEndCoding kWholeChannelCode{L::WholeRegister, ChannelCode, ChannelFromCode};
 
-constexpr int kModels = kLastModel - kFirstModel + 1;
+constexpr int kModels = kModelCount;
 constexpr int kSettings = static_cast<int>(FrontEndSetting::Count);
 
-// Rows: settings in FrontEndSetting order. Columns: models 5..10.
-constexpr FrontEndCoding kCodings[kSettings][kModels] = {
-    // model 5      6                     7            8                9                        10
-    {kWholeGain, kLaneBitInvertedGain, kWholePlain, kLaneBitLowHalf, kWholeWriteLaneBitRead, kWholeGain},  // gain
-    {kWholePlain, kNone, kNone, kNone, kNone, kWholePlain},                                                // attenuation
-    {kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain},         // coupling
-    {kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain},         // termination
-    {kWholeChannel, kNone, kNone, kNone, kNone, kWholeChannelCode},                                        // input channel
-};
+using ModelCodings = std::array<FrontEndCoding, kModels>;
 
-constexpr Reg kSettingRegisters[kSettings] = {Reg::Gain, Reg::Attenuation, Reg::Coupling,
-                                              Reg::Termination, Reg::InputChannel};
+// One setting's row with every model named: a missing model does not compile, where a plain
+// array would quietly give it no register.
+template <typename... Coding>
+constexpr ModelCodings PerModel(const Coding &...coding) {
+    static_assert(sizeof...(Coding) == kModels, "one coding per model 5..10");
+    return ModelCodings{coding...};
+}
+
+// Rows: settings in FrontEndSetting order. Columns: models 5..10.
+constexpr ModelCodings kCodings[] = {
+    //       model 5      6                     7            8                9                        10
+    PerModel(kWholeGain, kLaneBitInvertedGain, kWholePlain, kLaneBitLowHalf, kWholeWriteLaneBitRead, kWholeGain),  // gain
+    PerModel(kWholePlain, kNone, kNone, kNone, kNone, kWholePlain),                                                // attenuation
+    PerModel(kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain),         // coupling
+    PerModel(kWholePlain, kLaneBitValue, kWholePlain, kLaneBitValue, kWholeWriteLaneBitRead, kWholePlain),         // termination
+    PerModel(kWholeChannel, kNone, kNone, kNone, kNone, kWholeChannelCode),                                        // input channel
+};
+static_assert(std::size(kCodings) == kSettings, "one row per front-end setting");
+
+constexpr Reg kSettingRegisters[] = {Reg::Gain, Reg::Attenuation, Reg::Coupling, Reg::Termination,
+                                     Reg::InputChannel};
+static_assert(std::size(kSettingRegisters) == kSettings, "one register per front-end setting");
 
 }  // namespace
 

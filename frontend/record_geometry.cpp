@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
 #include "engine/register_map.h"
 #include "frontend/board_registers.h"
@@ -62,7 +63,7 @@ int32_t WriteRecordLength(uint32_t recordLength) {
     const auto coding = RecordLengthCodingOf(model.ModelType);
     if (!coding) return 0;
     const std::optional<RecordSlots> slots = RecordSlotsOf(model, recordLength);
-    if (!slots) return -1;
+    if (!slots) return DAQ_ERROR;
     RecordGeometryState &geometry = g_engine.geometry;
     geometry.RecordSlotPoints = slots->RecordSlotPoints;
     geometry.RecordNumInMem = slots->RecordNumInMem;

@@ -21,15 +21,15 @@ constexpr int16_t kDmaChunkCount = 16;  // DMA chunks of the DMA buffer, one per
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength) {
+OSTREL_API int32_t DAQ_SetRecordLength(uint32_t recordLength) noexcept {
     // The running acquisition thread sliced the DMA buffer for the length in force; a board
     // writing another length under it would never complete a frame again.
-    if (AcquisitionRunning()) return -1;
+    if (AcquisitionRunning()) return DAQ_ERROR;
     return WriteRecordLength(recordLength);
 }
 
-OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) {
-    if (recordLength == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) noexcept {
+    if (recordLength == nullptr) return DAQ_ERROR;
     const auto coding = RecordLengthCodingOf(g_engine.model.ModelType);
     uint32_t value = 0;
     if (coding && ReadRoleRegister(Reg::RecordLength, value)) {
@@ -38,14 +38,14 @@ OSTREL_API int32_t DAQ_GetRecordLength(int32_t *recordLength) {
     return 0;
 }
 
-OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame) {
+OSTREL_API int32_t DAQ_SetRecordNumber(int32_t recordsPerFrame) noexcept {
     // The tags of a running acquisition wrap at the ring it was set up with.
-    if (AcquisitionRunning()) return -1;
+    if (AcquisitionRunning()) return DAQ_ERROR;
     return WriteRecordsPerFrame(recordsPerFrame);
 }
 
-OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame) {
-    if (recordsPerFrame == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame) noexcept {
+    if (recordsPerFrame == nullptr) return DAQ_ERROR;
     uint32_t value = 0;
     if (ReadRoleRegister(Reg::RecordNumber, value)) {
         *recordsPerFrame = static_cast<int32_t>(value / kRecordNumberScale);
@@ -54,7 +54,7 @@ OSTREL_API int32_t DAQ_GetRecordNumber(int32_t *recordsPerFrame) {
 }
 
 OSTREL_API int32_t DAQ_SetRecordCounters(int32_t counter0, int32_t counter1, int32_t counter2,
-                                         int32_t counter3) {
+                                         int32_t counter3) noexcept {
     int32_t(&counters)[4] = g_engine.geometry.RecordCounters;
     counters[0] = counter0;
     counters[1] = counter1;
@@ -65,33 +65,35 @@ OSTREL_API int32_t DAQ_SetRecordCounters(int32_t counter0, int32_t counter1, int
     return 0;
 }
 
-OSTREL_API int32_t DAQ_GetMaxRecordLength(int32_t *maxRecordLength) {
-    if (maxRecordLength == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetMaxRecordLength(int32_t *maxRecordLength) noexcept {
+    if (maxRecordLength == nullptr) return DAQ_ERROR;
     *maxRecordLength = static_cast<int32_t>(g_engine.model.MaxRecordLength);
     return 0;
 }
 
-OSTREL_API int32_t DAQ_GetRecordNumInMem(int32_t *recordsInChunk) {
-    if (recordsInChunk == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetRecordNumInMem(int32_t *recordsInChunk) noexcept {
+    if (recordsInChunk == nullptr) return DAQ_ERROR;
     *recordsInChunk = static_cast<int32_t>(g_engine.geometry.RecordNumInMem);
     return 0;
 }
 
-OSTREL_API int32_t DAQ_GetDMATransferPoints(int32_t *chunkPoints) {
-    if (chunkPoints == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetDMATransferPoints(int32_t *chunkPoints) noexcept {
+    if (chunkPoints == nullptr) return DAQ_ERROR;
     *chunkPoints = static_cast<int32_t>(g_engine.model.DMATransferPoints);
     return 0;
 }
 
-OSTREL_API int32_t DAQ_GetADCNumber(int32_t *laneCount) {
-    if (laneCount == nullptr) return -1;
+OSTREL_API int32_t DAQ_GetADCNumber(int32_t *laneCount) noexcept {
+    if (laneCount == nullptr) return DAQ_ERROR;
     *laneCount = static_cast<int32_t>(g_engine.model.ADCNumber);
     return 0;
 }
 
 OSTREL_API int32_t DAQ_GetDMAInfo(int16_t *trailerPoints, int16_t *dmaInfoValue,
-                                  int16_t *chunkCount) {
-    if (trailerPoints == nullptr || dmaInfoValue == nullptr || chunkCount == nullptr) return -1;
+                                  int16_t *chunkCount) noexcept {
+    if (trailerPoints == nullptr || dmaInfoValue == nullptr || chunkCount == nullptr) {
+        return DAQ_ERROR;
+    }
     *trailerPoints = static_cast<int16_t>(g_engine.model.TrailerPoints);
     *dmaInfoValue = g_engine.model.DmaInfoValue;
     *chunkCount = kDmaChunkCount;

@@ -46,14 +46,14 @@ namespace {
 // Stores a float channel parameter and rewrites the waveform memory; non-finite values are
 // refused because no waveform can be computed from them.
 int32_t SetAndUpdate(int32_t channel, float value, std::unique_ptr<float[]> &parameter) {
-    if (!GeneratorChannelUsable(channel) || !std::isfinite(value)) return -1;
+    if (!GeneratorChannelUsable(channel) || !std::isfinite(value)) return DAQ_ERROR;
     parameter[channel] = value;
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
 int32_t GetFloat(int32_t channel, float *value, const std::unique_ptr<float[]> &parameter) {
-    if (!GeneratorChannelUsable(channel) || value == nullptr) return -1;
+    if (!GeneratorChannelUsable(channel) || value == nullptr) return DAQ_ERROR;
     *value = parameter[channel];
     return 0;
 }
@@ -62,70 +62,70 @@ int32_t GetFloat(int32_t channel, float *value, const std::unique_ptr<float[]> &
 
 extern "C" {
 
-OSTREL_API int32_t AWG_DesignWaveform(int32_t channel, int32_t waveformType) {
-    if (!GeneratorChannelUsable(channel)) return -1;
+OSTREL_API int32_t AWG_DesignWaveform(int32_t channel, int32_t waveformType) noexcept {
+    if (!GeneratorChannelUsable(channel)) return DAQ_ERROR;
     ostrel::DesignChannel(channel, waveformType);
     return 0;
 }
 
-OSTREL_API int32_t AWG_UpdateWaveform(int32_t channel) {
-    if (!GeneratorChannelUsable(channel)) return -1;
+OSTREL_API int32_t AWG_UpdateWaveform(int32_t channel) noexcept {
+    if (!GeneratorChannelUsable(channel)) return DAQ_ERROR;
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
-OSTREL_API int32_t AWG_SetWaveformType(int32_t channel, int32_t waveformType) {
-    if (!GeneratorChannelUsable(channel)) return -1;
+OSTREL_API int32_t AWG_SetWaveformType(int32_t channel, int32_t waveformType) noexcept {
+    if (!GeneratorChannelUsable(channel)) return DAQ_ERROR;
     ostrel::DesignChannel(channel, waveformType);
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
-OSTREL_API int32_t AWG_GetWaveformType(int32_t channel, int32_t *waveformType) {
-    if (!GeneratorChannelUsable(channel) || waveformType == nullptr) return -1;
+OSTREL_API int32_t AWG_GetWaveformType(int32_t channel, int32_t *waveformType) noexcept {
+    if (!GeneratorChannelUsable(channel) || waveformType == nullptr) return DAQ_ERROR;
     *waveformType = g_engine.generator.AwgWaveformType[channel];
     return 0;
 }
 
-OSTREL_API int32_t AWG_SetAmplitude(int32_t channel, float amplitude) {
+OSTREL_API int32_t AWG_SetAmplitude(int32_t channel, float amplitude) noexcept {
     return SetAndUpdate(channel, amplitude, g_engine.generator.AwgAmplitude);
 }
 
-OSTREL_API int32_t AWG_GetAmplitude(int32_t channel, float *amplitude) {
+OSTREL_API int32_t AWG_GetAmplitude(int32_t channel, float *amplitude) noexcept {
     return GetFloat(channel, amplitude, g_engine.generator.AwgAmplitude);
 }
 
-OSTREL_API int32_t AWG_SetOffset(int32_t channel, float offset) {
+OSTREL_API int32_t AWG_SetOffset(int32_t channel, float offset) noexcept {
     return SetAndUpdate(channel, offset, g_engine.generator.AwgOffset);
 }
 
 // Also rewrites the waveform memory with the values in force, as callers of this getter expect.
-OSTREL_API int32_t AWG_GetOffset(int32_t channel, float *offset) {
-    if (GetFloat(channel, offset, g_engine.generator.AwgOffset) != 0) return -1;
+OSTREL_API int32_t AWG_GetOffset(int32_t channel, float *offset) noexcept {
+    if (GetFloat(channel, offset, g_engine.generator.AwgOffset) != 0) return DAQ_ERROR;
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
-OSTREL_API int32_t AWG_SetPhase(int32_t channel, float phase) {
+OSTREL_API int32_t AWG_SetPhase(int32_t channel, float phase) noexcept {
     return SetAndUpdate(channel, phase, g_engine.generator.AwgPhase);
 }
 
 // Also rewrites the waveform memory with the values in force, as callers of this getter expect.
-OSTREL_API int32_t AWG_GetPhase(int32_t channel, float *phase) {
-    if (GetFloat(channel, phase, g_engine.generator.AwgPhase) != 0) return -1;
+OSTREL_API int32_t AWG_GetPhase(int32_t channel, float *phase) noexcept {
+    if (GetFloat(channel, phase, g_engine.generator.AwgPhase) != 0) return DAQ_ERROR;
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
-OSTREL_API int32_t AWG_SetDutycycle(int32_t channel, float dutyCycle) {
-    if (!GeneratorChannelUsable(channel) || !std::isfinite(dutyCycle)) return -1;
+OSTREL_API int32_t AWG_SetDutycycle(int32_t channel, float dutyCycle) noexcept {
+    if (!GeneratorChannelUsable(channel) || !std::isfinite(dutyCycle)) return DAQ_ERROR;
     g_engine.generator.AwgDutyCycle[channel] = dutyCycle;
     ostrel::DesignChannel(channel, g_engine.generator.AwgWaveformType[channel]);
     ostrel::UpdateChannel(channel);
     return 0;
 }
 
-OSTREL_API int32_t AWG_GetDutycycle(int32_t channel, float *dutyCycle) {
+OSTREL_API int32_t AWG_GetDutycycle(int32_t channel, float *dutyCycle) noexcept {
     return GetFloat(channel, dutyCycle, g_engine.generator.AwgDutyCycle);
 }
 

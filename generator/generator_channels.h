@@ -21,8 +21,8 @@ void DesignChannel(int32_t channel, int32_t waveformType);
 // channels of an open board only).
 void UpdateChannel(int32_t channel);
 
-// Holds every generator channel, waits 1 ms and releases them together; false when no board is
-// open or no channel state exists (then nothing is written).
-bool SyncAllChannels();
+// Holds every generator channel, waits 1 ms and releases them together. DAQ_OK, or DAQ_ERROR when
+// no board is open or no channel state exists (then nothing is written).
+int32_t SyncAllChannels();
 
 }  // namespace ostrel

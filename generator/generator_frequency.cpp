@@ -11,9 +11,9 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz) {
-    if (!ostrel::GeneratorChannelUsable(channel)) return -1;
-    if (!std::isfinite(frequencyHz) || frequencyHz < 0.0) return -1;
+OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz) noexcept {
+    if (!ostrel::GeneratorChannelUsable(channel)) return DAQ_ERROR;
+    if (!std::isfinite(frequencyHz) || frequencyHz < 0.0) return DAQ_ERROR;
     if (!ostrel::ChannelHasGenerator(channel)) {
         // No phase-step registers for this channel: the frequency is only kept.
         g_engine.generator.AwgFrequency[channel] = frequencyHz;
@@ -21,7 +21,7 @@ OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz) {
     }
     const ostrel::BoardModelState &model = g_engine.model;
     const auto step = ostrel::awg::PhaseStepOf(frequencyHz, model.AwgClockHz, model.AwgTableLength);
-    if (!step) return -1;
+    if (!step) return DAQ_ERROR;
     g_engine.generator.AwgFrequency[channel] = frequencyHz;
     const int32_t integerRegister = channel == 0 ? model.RegAwgStepInt0 : model.RegAwgStepInt1;
     const int32_t fractionRegister = channel == 0 ? model.RegAwgStepFrac0 : model.RegAwgStepFrac1;
@@ -30,8 +30,8 @@ OSTREL_API int32_t AWG_SetFrequency(int32_t channel, double frequencyHz) {
     return 0;
 }
 
-OSTREL_API int32_t AWG_GetFrequency(int32_t channel, double *frequencyHz) {
-    if (!ostrel::GeneratorChannelUsable(channel) || frequencyHz == nullptr) return -1;
+OSTREL_API int32_t AWG_GetFrequency(int32_t channel, double *frequencyHz) noexcept {
+    if (!ostrel::GeneratorChannelUsable(channel) || frequencyHz == nullptr) return DAQ_ERROR;
     *frequencyHz = g_engine.generator.AwgFrequency[channel];
     return 0;
 }

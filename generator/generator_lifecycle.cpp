@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
 #include "engine/register_window.h"
 #include "generator/generator_channels.h"
@@ -22,7 +23,8 @@ std::unique_ptr<Element[]> ZeroedArray(size_t count) {
     return std::unique_ptr<Element[]>(new (std::nothrow) Element[count]());
 }
 
-bool AllocateChannelState(GeneratorState &generator, int32_t tableLength) {
+// DAQ_OK, or DAQ_ERROR when any array could not be had (the others are kept until released).
+int32_t AllocateChannelState(GeneratorState &generator, int32_t tableLength) {
     generator.AwgWaveformType = ZeroedArray<int32_t>(kAwgChannelSlots);
     generator.AwgAmplitude = ZeroedArray<float>(kAwgChannelSlots);
     generator.AwgOffset = ZeroedArray<float>(kAwgChannelSlots);
@@ -33,9 +35,11 @@ bool AllocateChannelState(GeneratorState &generator, int32_t tableLength) {
     generator.WaveformTable =
         ZeroedArray<uint16_t>(static_cast<size_t>(kAwgTableChannels) * tableLength);
     generator.TableLength = tableLength;
-    return generator.AwgWaveformType && generator.AwgAmplitude && generator.AwgOffset &&
-           generator.AwgPhase && generator.AwgDutyCycle && generator.AwgFrequency &&
-           generator.AwgMemoryAddress && generator.WaveformTable;
+    const bool complete = generator.AwgWaveformType && generator.AwgAmplitude &&
+                          generator.AwgOffset && generator.AwgPhase && generator.AwgDutyCycle &&
+                          generator.AwgFrequency && generator.AwgMemoryAddress &&
+                          generator.WaveformTable;
+    return complete ? DAQ_OK : DAQ_ERROR;
 }
 
 }  // namespace
@@ -48,7 +52,7 @@ void AwgStartUp() {
     // Arrays of an earlier start-up are normally gone (the open releases an earlier board first);
     // any left would be replaced here, and unique_ptr frees them.
     const int32_t tableLength = model.AwgTableLength > 0 ? model.AwgTableLength : 0;
-    if (!AllocateChannelState(generator, tableLength)) {
+    if (AllocateChannelState(generator, tableLength) != DAQ_OK) {
         AwgRelease();  // no half-made state: the exports then refuse instead of touching it
         return;
     }

@@ -14,9 +14,9 @@ constexpr uint32_t kSyncHoldMilliseconds = 1;
 constexpr int32_t kMaskBits = 32;
 }  // namespace
 
-bool SyncAllChannels() {
+int32_t SyncAllChannels() {
     if (!g_engine.generator.ChannelStateExists() || g_engine.discovery.DeviceHandle == nullptr) {
-        return false;
+        return DAQ_ERROR;
     }
     uint32_t channelBits = 0;
     for (int32_t channel = 0; channel < g_engine.model.AwgChannelCount && channel < kMaskBits;
@@ -30,7 +30,7 @@ bool SyncAllChannels() {
     os::SleepMilliseconds(kSyncHoldMilliseconds);
     mask &= ~channelBits;
     WriteControlRegister(kAwgOutputMaskIndex, mask);
-    return true;
+    return DAQ_OK;
 }
 
 }  // namespace ostrel
@@ -39,12 +39,12 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t AWG_SyncAllChannels(void) { return ostrel::SyncAllChannels() ? 0 : -1; }
+OSTREL_API int32_t AWG_SyncAllChannels(void) noexcept { return ostrel::SyncAllChannels(); }
 
-OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) {
+OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) noexcept {
     // Only a generator channel of the open board has an output bit to change.
     if (!ostrel::ChannelHasGenerator(channel) || g_engine.discovery.DeviceHandle == nullptr) {
-        return -1;
+        return DAQ_ERROR;
     }
     uint32_t commandWord = 0;
     ostrel::ReadControlRegister(ostrel::kAwgOutputMaskIndex, &commandWord);
@@ -59,8 +59,8 @@ OSTREL_API int32_t AWG_EnableOutput(int32_t channel, uint8_t enable) {
 }
 
 // The count of the model parameters in force, readable with or without channel state.
-OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount) {
-    if (channelCount == nullptr) return -1;
+OSTREL_API int32_t AWG_GetnelNum(int32_t *channelCount) noexcept {
+    if (channelCount == nullptr) return DAQ_ERROR;
     *channelCount = g_engine.model.AwgChannelCount;
     return 0;
 }

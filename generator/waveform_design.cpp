@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "OstrelDAQEngine.h"
+
 namespace ostrel::awg {
 
 uint16_t LimitCode(float value, int32_t maxCode) {
@@ -57,20 +59,20 @@ void DesignTriangle(uint16_t *table, int32_t length, int32_t risePoints, int32_t
     }
 }
 
-bool DesignTable(uint16_t *table, int32_t length, int32_t type, float dutyCycle, int32_t midCode,
-                 int32_t maxCode) {
+int32_t DesignTable(uint16_t *table, int32_t length, int32_t type, float dutyCycle,
+                    int32_t midCode, int32_t maxCode) {
     switch (type) {
     case kSine:
         DesignSine(table, length, midCode, maxCode);
-        return true;
+        return DAQ_OK;
     case kSquare:
         DesignSquare(table, length, DutyPointCount(length, dutyCycle), maxCode);
-        return true;
+        return DAQ_OK;
     case kTriangle:
         DesignTriangle(table, length, DutyPointCount(length, dutyCycle), maxCode);
-        return true;
+        return DAQ_OK;
     default:
-        return false;
+        return DAQ_ERROR;
     }
 }
 

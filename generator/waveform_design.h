@@ -31,8 +31,8 @@ void DesignSquare(uint16_t *table, int32_t length, int32_t highPoints, int32_t m
 // Rises from 0 to maxCode over risePoints points, then falls back to 0 at the last point.
 void DesignTriangle(uint16_t *table, int32_t length, int32_t risePoints, int32_t maxCode);
 
-// Designs the given type into table; returns false (table untouched) for any other type.
-bool DesignTable(uint16_t *table, int32_t length, int32_t type, float dutyCycle, int32_t midCode,
+// Designs the given type into table. DAQ_OK, or DAQ_ERROR (table untouched) for any other type.
+int32_t DesignTable(uint16_t *table, int32_t length, int32_t type, float dutyCycle, int32_t midCode,
                  int32_t maxCode);
 
 // Output point k plays designed point (k + shift) mod length; shift is in 0..length - 1. The shift

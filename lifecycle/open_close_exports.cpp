@@ -18,8 +18,6 @@ constexpr uint32_t kRevisionWordOffset = 8;
 constexpr uint32_t kRevisionMask = 0xF;
 constexpr uint32_t kRequiredRevision = 9;
 
-constexpr int32_t kOpenRevisionMismatch = -2;
-
 // The revision word of the open board; 0 when no handle is open (no library call then).
 uint32_t ReadRevisionWord(WDC_DEVICE_HANDLE handle) {
     uint32_t word = 0;
@@ -32,7 +30,7 @@ uint32_t ReadRevisionWord(WDC_DEVICE_HANDLE handle) {
 int32_t OpenLibraryAndScan(bool &found) {
     DiscoveryState &discovery = g_engine.discovery;
     discovery.LastStatus = static_cast<int32_t>(OpenDriverLibrary());
-    if (discovery.LastStatus != 0) return -1;
+    if (discovery.LastStatus != 0) return DAQ_ERROR;
     found = DeviceFind(kOstrelVendorId, kAnyDeviceId);
     return 0;
 }
@@ -72,7 +70,7 @@ int32_t OpenActiveBoard(int32_t boardIndex) {
         static_cast<int16_t>(g_engine.model.AdcMaxCode / 2u);
 
     if ((ReadRevisionWord(discovery.DeviceHandle) & kRevisionMask) != kRequiredRevision) {
-        return kOpenRevisionMismatch;  // the handle stays open; DAQ_CloseDevice releases it
+        return DAQ_ERROR_REVISION;  // the handle stays open; DAQ_CloseDevice releases it
     }
     FillSamplingRates();
     ApplyInitialInputs();
@@ -105,30 +103,30 @@ using ostrel::g_engine;
 
 extern "C" {
 
-OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) {
-    if (boardCount == nullptr) return -1;
+OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) noexcept {
+    if (boardCount == nullptr) return DAQ_ERROR;
     ostrel::DiscoveryState &discovery = g_engine.discovery;
     if (discovery.SystemScanned) return 0;  // scanned once per open-close cycle
 
     bool found = false;
-    if (ostrel::OpenLibraryAndScan(found) != 0) return -1;
+    if (ostrel::OpenLibraryAndScan(found) != 0) return DAQ_ERROR;
     *boardCount = found ? discovery.DeviceCount : 0;
     discovery.SystemScanned = true;  // also with no board: a following open then refuses
     return 0;
 }
 
-OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) {
+OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) noexcept {
     ostrel::DiscoveryState &discovery = g_engine.discovery;
     discovery.LastStatus = 0;
     if (!discovery.SystemScanned) {
         bool found = false;
-        if (ostrel::OpenLibraryAndScan(found) != 0) return -1;
+        if (ostrel::OpenLibraryAndScan(found) != 0) return DAQ_ERROR;
         // Nothing found: the library reference stays held and the next open scans again.
         if (!found) return 0;
         discovery.SystemScanned = true;
     }
     if (discovery.DeviceCount == 0) {
-        discovery.LastStatus = -1;
+        discovery.LastStatus = DAQ_ERROR;
         return discovery.LastStatus;
     }
     // While an acquisition runs, nothing is touched; the caller stops it first.
@@ -141,7 +139,7 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) {
     return ostrel::OpenActiveBoard(boardIndex);
 }
 
-OSTREL_API int32_t DAQ_CloseDevice(void) {
+OSTREL_API int32_t DAQ_CloseDevice(void) noexcept {
     ostrel::DiscoveryState &discovery = g_engine.discovery;
     ostrel::ReleaseOpenBoard();
     discovery.LastStatus = static_cast<int32_t>(ostrel::CloseDriverLibrary());
@@ -150,7 +148,7 @@ OSTREL_API int32_t DAQ_CloseDevice(void) {
     return discovery.LastStatus;
 }
 
-OSTREL_API int32_t ReadConfigurationRegister(void) {
+OSTREL_API int32_t ReadConfigurationRegister(void) noexcept {
     const WDC_DEVICE_HANDLE handle = g_engine.discovery.DeviceHandle;
     if (handle != nullptr) {
         uint32_t word = 0;
@@ -160,6 +158,6 @@ OSTREL_API int32_t ReadConfigurationRegister(void) {
     return g_engine.discovery.LastStatus;
 }
 
-OSTREL_API uint32_t TestFunction(uint32_t x) { return x * x * x * x; }  // modulo 2^32
+OSTREL_API uint32_t TestFunction(uint32_t x) noexcept { return x * x * x * x; }  // modulo 2^32
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "acquisition/acquisition_thread.h"
 #include "acquisition/record_tag.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "support/open_model_board.h"
 
 namespace {
@@ -247,13 +248,13 @@ bool FailingThreadStarter(ostrel::os::ThreadBody, void *) { return false; }
 
 TEST(AcquisitionSetUp, AThreadThatCannotBeCreatedLeavesTheAcquisitionStopped) {
     OpenModel(5);
-    ostrel::SetThreadStarterForTesting(FailingThreadStarter);
+    ostrel::Seams().startThread = FailingThreadStarter;
     EXPECT_EQ(DAQ_ConfigAcquisition_and_Start(1000, 10), -1);
     EXPECT_TRUE(g_engine.acquisition.ThreadStopped.load());
     EXPECT_EQ(DAQ_StartAcquisition(), -1);
     EXPECT_TRUE(g_engine.acquisition.ThreadStopped.load());
     EXPECT_EQ(DAQ_StopAcquisition(), 0) << "returns at once";
-    ostrel::SetThreadStarterForTesting(nullptr);
+    ostrel::ResetTestSeams();
     DAQ_CloseDevice();
 }
 

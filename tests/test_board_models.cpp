@@ -1,14 +1,24 @@
-// The board model table as the engine applies it when a board is opened: every device ID, the
-// cells a row leaves alone, the sampling-rate table, and the model code reported without opening.
+// The board model tables: invariants every row of every per-model table keeps (each model in each
+// table, distinct registers, descending rates, codes within the board's range), the row applied at
+// open, the cells a row leaves alone, worked rate tables, and the model reported without opening.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "OstrelDAQEngine.h"
 #include "engine/board_model_table.h"
 #include "engine/engine_state.h"
+#include "engine/register_map.h"
+#include "frontend/front_end_coding.h"
+#include "frontend/record_length_coding.h"
 #include "support/board_scenario.h"
 
 namespace {
@@ -16,98 +26,282 @@ namespace {
 using ostrel::g_engine;
 using ostrel::test::UseBoards;
 
-constexpr uint32_t kVoltsPerCode4660Bits = 0x3961042D;  // nearest float to 1/4660
-constexpr uint32_t kVoltsPerCode4877Bits = 0x3957011A;  // nearest float to 1/4877
-
 // Opens the only board of a bus holding just this device ID, checks the open succeeded.
 void OpenSingleBoard(uint32_t deviceId) {
     UseBoards({deviceId});
     ASSERT_EQ(DAQ_OpenDevice(0), 0);
 }
 
-struct ModelRow {
-    uint32_t deviceId;
-    int32_t modelType;
-    int32_t reportedModel;
-    uint32_t chunkPoints;
-    uint32_t maxRecordLength;
-    uint16_t trailerPoints;
-    int16_t dmaInfoValue;
-    uint32_t adcMaxCode;
-    uint32_t adcNumber;
-    int32_t gainNumber;
-    int32_t attenuationNumber;
-    uint32_t voltsPerCodeBits;
-    int32_t awgChannelCount;
-    int32_t rateCount;
-    float firstRate;
-    float lastRate;
-};
+using ostrel::BoardModelRow;
+using ostrel::FrontEndSetting;
+using ostrel::Reg;
 
-// The values each device ID must yield. 0xE001's ADC range, scale and DMA info value are the
-// engine's own choice (those of model 7), the rest is fixed by the board family.
-const ModelRow kModelRows[] = {
-    {0xA001, 5, 5, 0xA000, 16384, 2, 1, 0x3FFF, 1, 3, 2, kVoltsPerCode4660Bits, 0, 21, 50, 0.5f},
-    {0xA002, 6, 6, 0x22000, 16384, 4, 1, 0x3FFF, 2, 2, 1, kVoltsPerCode4660Bits, 2, 6, 150, 150},
-    {0xA004, 7, 7, 0x22000, 16384, 8, 1, 0x0FFF, 1, 2, 1, kVoltsPerCode4660Bits, 0, 6, 500, 500},
-    {0xA005, 8, 8, 0x22000, 8192, 4, 1, 0x3FFF, 4, 2, 1, kVoltsPerCode4877Bits, 0, 16, 75, 1},
-    {0xA006, 9, 9, 0x22000, 16384, 8, 2, 0x3FFF, 2, 2, 1, kVoltsPerCode4660Bits, 2, 6, 250, 250},
-    {0xA007, 10, 10, 0x22000, 32768, 4, 1, 0x3FFF, 1, 2, 1, kVoltsPerCode4660Bits, 0, 6, 250, 250},
-    {0xE001, 7, 0, 0x22000, 16384, 8, 1, 0x0FFF, 1, 2, 1, kVoltsPerCode4660Bits, 0, 6, 500, 500},
-};
+constexpr int32_t kRoleCount = static_cast<int32_t>(Reg::Count);
 
-TEST(BoardModels, EveryKnownDeviceIdOpensWithItsParameters) {
-    for (const ModelRow &row : kModelRows) {
-        SCOPED_TRACE(testing::Message() << "device ID 0x" << std::hex << row.deviceId);
-        OpenSingleBoard(row.deviceId);
+// Every board row the engine knows, with the device ID in the failure message.
+std::string Named(const BoardModelRow &row) {
+    std::ostringstream name;
+    name << "device ID 0x" << std::hex << row.DeviceId << std::dec << ", model " << row.ModelType;
+    return name.str();
+}
+
+// The rates FillSamplingRates gives a model, after every slot was made non-zero.
+std::vector<float> RatesOfModel(int32_t model, int32_t *count) {
+    for (float &rate : g_engine.model.SamplingRates) rate = -1.0f;
+    g_engine.model.ModelType = model;
+    ostrel::FillSamplingRates();
+    *count = g_engine.model.SamplingRateCount;
+    return {std::begin(g_engine.model.SamplingRates), std::end(g_engine.model.SamplingRates)};
+}
+
+// Opening each device ID applies exactly its own row, every field of it (the table's values are
+// the table's business; what matters here is that none is dropped or mixed up on the way).
+TEST(BoardModels, EveryDeviceIdOpensWithItsOwnRow) {
+    for (const BoardModelRow &row : ostrel::BoardModelRows()) {
+        SCOPED_TRACE(Named(row));
+        OpenSingleBoard(row.DeviceId);
         const ostrel::BoardModelState &model = g_engine.model;
-        EXPECT_EQ(model.ModelType, row.modelType);
-        EXPECT_EQ(model.RegisterBase, 0x8000000u);
-        EXPECT_EQ(model.MinAcquisitionPoints, 0x80000u);
-        EXPECT_EQ(model.DMATransferPoints, row.chunkPoints);
-        EXPECT_EQ(model.MaxRecordLength, row.maxRecordLength);
-        EXPECT_EQ(model.BytesPerPoint, 2u);
-        EXPECT_EQ(model.TrailerPoints, row.trailerPoints);
-        EXPECT_EQ(model.DmaInfoValue, row.dmaInfoValue);
-        EXPECT_EQ(model.AdcMaxCode, row.adcMaxCode);
-        EXPECT_EQ(model.ADCNumber, row.adcNumber);
-        EXPECT_EQ(model.CouplingNumber, 2);
-        EXPECT_EQ(model.TerminationNumber, 2);
-        EXPECT_EQ(model.GainNumber, row.gainNumber);
-        EXPECT_EQ(model.AttenuationNumber, row.attenuationNumber);
-        EXPECT_EQ(std::bit_cast<uint32_t>(model.VoltsPerCode), row.voltsPerCodeBits);
-        EXPECT_EQ(model.AwgChannelCount, row.awgChannelCount);
-        EXPECT_EQ(model.SamplingRateCount, row.rateCount);
-        EXPECT_EQ(model.SamplingRates[0], row.firstRate);
-        EXPECT_EQ(model.SamplingRates[row.rateCount - 1], row.lastRate);
-
+        EXPECT_EQ(model.ModelType, row.ModelType);
+        EXPECT_EQ(model.RegisterBase, row.RegisterBase);
+        EXPECT_EQ(model.MinAcquisitionPoints, row.MinAcquisitionPoints);
+        EXPECT_EQ(model.DMATransferPoints, row.DMATransferPoints);
+        EXPECT_EQ(model.MaxRecordLength, row.MaxRecordLength);
+        EXPECT_EQ(model.BytesPerPoint, row.BytesPerPoint);
+        EXPECT_EQ(model.TrailerPoints, row.TrailerPoints);
+        EXPECT_EQ(model.DmaInfoValue, row.DmaInfoValue);
+        EXPECT_EQ(model.AdcMaxCode, row.AdcMaxCode);
+        EXPECT_EQ(model.ADCNumber, row.ADCNumber);
+        EXPECT_EQ(model.CouplingNumber, row.CouplingNumber);
+        EXPECT_EQ(model.TerminationNumber, row.TerminationNumber);
+        EXPECT_EQ(model.GainNumber, row.GainNumber);
+        EXPECT_EQ(model.AttenuationNumber, row.AttenuationNumber);
+        EXPECT_EQ(std::bit_cast<uint32_t>(model.VoltsPerCode),
+                  std::bit_cast<uint32_t>(row.VoltsPerCode));
+        EXPECT_EQ(model.AwgChannelCount, row.AwgChannelCount);
+        if (row.Generator != nullptr) {
+            EXPECT_EQ(model.AwgClockHz, row.Generator->AwgClockHz);
+            EXPECT_EQ(model.AwgTableLength, row.Generator->AwgTableLength);
+            EXPECT_EQ(model.AwgMaxCode, row.Generator->AwgMaxCode);
+            EXPECT_EQ(model.WaveformMemory[0], row.Generator->WaveformMemory[0]);
+            EXPECT_EQ(model.WaveformMemory[1], row.Generator->WaveformMemory[1]);
+            EXPECT_EQ(model.RegAwgStepInt0, row.Generator->RegAwgStepInt0);
+            EXPECT_EQ(model.RegAwgStepFrac0, row.Generator->RegAwgStepFrac0);
+            EXPECT_EQ(model.RegAwgStepInt1, row.Generator->RegAwgStepInt1);
+            EXPECT_EQ(model.RegAwgStepFrac1, row.Generator->RegAwgStepFrac1);
+        }
         int32_t reported = -99;
         EXPECT_EQ(DAQ_GetDeviceModel(0, &reported), 0);
-        EXPECT_EQ(reported, row.reportedModel);
+        EXPECT_EQ(reported, row.ReportedModel);
         EXPECT_EQ(DAQ_CloseDevice(), 0);
     }
 }
 
-TEST(BoardModels, FourLaneModelHasSixteenRatesFrom75Down) {
+// Every model 5..10 has a row in every per-model table, and the tables agree with each other: a
+// front-end setting has a coding exactly where the model has its register, and a setting the
+// model offers more than one value of can reach the board.
+TEST(BoardModels, EveryModelIsInEveryTable) {
+    for (int32_t model = ostrel::kFirstModel; model <= ostrel::kLastModel; ++model) {
+        SCOPED_TRACE(testing::Message() << "model " << model);
+        const auto rows = ostrel::BoardModelRows();
+        const auto row = std::find_if(rows.begin(), rows.end(), [model](const auto &entry) {
+            return entry.ModelType == model && entry.ReportedModel == model;
+        });
+        ASSERT_NE(row, rows.end()) << "no board row reports the model";
+
+        int32_t rateCount = 0;
+        RatesOfModel(model, &rateCount);
+        EXPECT_GE(rateCount, 1) << "no sampling rates";
+        EXPECT_TRUE(ostrel::RecordLengthCodingOf(model).has_value()) << "no record-length coding";
+
+        for (const Reg role : {Reg::RecordLength, Reg::RecordsInMemory, Reg::RecordNumber,
+                               Reg::ClockDivider, Reg::Trigger, Reg::Gain, Reg::Coupling,
+                               Reg::Termination, Reg::AwgOutputMask}) {
+            EXPECT_NE(ostrel::RegisterIndexOf(role, model), ostrel::kNoRegister)
+                << "role " << static_cast<int>(role);
+        }
+        const struct {
+            FrontEndSetting setting;
+            int32_t count;
+        } settings[] = {{FrontEndSetting::Gain, row->GainNumber},
+                        {FrontEndSetting::Attenuation, row->AttenuationNumber},
+                        {FrontEndSetting::Coupling, row->CouplingNumber},
+                        {FrontEndSetting::Termination, row->TerminationNumber}};
+        for (const auto &entry : settings) {
+            SCOPED_TRACE(testing::Message() << "setting " << static_cast<int>(entry.setting));
+            const bool coded = ostrel::FrontEndCodingOf(entry.setting, model).layout !=
+                               ostrel::RegisterLayout::None;
+            const bool hasRegister =
+                ostrel::RegisterIndexOf(ostrel::RegisterOfSetting(entry.setting), model) !=
+                ostrel::kNoRegister;
+            EXPECT_EQ(coded, hasRegister);
+            EXPECT_GE(entry.count, 1);
+            if (entry.count > 1) {
+                EXPECT_TRUE(coded) << entry.count << " values, no register";
+            }
+        }
+        const bool channelCoded =
+            ostrel::FrontEndCodingOf(FrontEndSetting::InputChannel, model).layout !=
+            ostrel::RegisterLayout::None;
+        EXPECT_EQ(channelCoded,
+                  ostrel::RegisterIndexOf(Reg::InputChannel, model) != ostrel::kNoRegister);
+    }
+    // Outside 5..10 no table has a row.
+    for (const int32_t model : {-1, 0, 4, 11, 1000}) {
+        EXPECT_FALSE(ostrel::RecordLengthCodingOf(model).has_value()) << model;
+        EXPECT_EQ(ostrel::RegisterIndexOf(Reg::Gain, model), ostrel::kNoRegister) << model;
+        EXPECT_EQ(ostrel::FrontEndCodingOf(FrontEndSetting::Gain, model).layout,
+                  ostrel::RegisterLayout::None);
+    }
+}
+
+// Within one model no two roles, and no role and generator phase-step register, share a
+// register; every index is even and inside the board's register window.
+TEST(BoardModels, RegisterIndicesAreDistinctPerModelAndInsideTheWindow) {
+    for (const BoardModelRow &row : ostrel::BoardModelRows()) {
+        SCOPED_TRACE(Named(row));
+        std::map<int32_t, std::string> used;
+        auto claim = [&used](int32_t index, const std::string &name) {
+            EXPECT_EQ(index % 2, 0) << name << " at odd index " << index;
+            EXPECT_GE(index, -2048) << name;
+            EXPECT_LE(index, -1004) << name;
+            const auto [place, fresh] = used.emplace(index, name);
+            EXPECT_TRUE(fresh) << name << " and " << place->second << " share register " << index;
+        };
+        for (int32_t role = 0; role < kRoleCount; ++role) {
+            const int32_t index = ostrel::RegisterIndexOf(static_cast<Reg>(role), row.ModelType);
+            if (index != ostrel::kNoRegister) claim(index, "role " + std::to_string(role));
+        }
+        if (const ostrel::GeneratorModel *generator = row.Generator) {
+            claim(generator->RegAwgStepInt0, "phase step integer 0");
+            claim(generator->RegAwgStepFrac0, "phase step fraction 0");
+            claim(generator->RegAwgStepInt1, "phase step integer 1");
+            claim(generator->RegAwgStepFrac1, "phase step fraction 1");
+            EXPECT_NE(generator->WaveformMemory[0], generator->WaveformMemory[1]);
+        }
+    }
+}
+
+// Divider code 0 is each model's fastest rate and no larger code samples faster; slots past the
+// model's count read 0.
+TEST(BoardModels, SamplingRatesDescendAndEndAtTheirCount) {
+    for (int32_t model = ostrel::kFirstModel; model <= ostrel::kLastModel; ++model) {
+        SCOPED_TRACE(testing::Message() << "model " << model);
+        int32_t count = 0;
+        const std::vector<float> rates = RatesOfModel(model, &count);
+        ASSERT_GE(count, 1);
+        ASSERT_LE(count, ostrel::kSamplingRateSlots);
+        for (int32_t code = 0; code < ostrel::kSamplingRateSlots; ++code) {
+            if (code >= count) {
+                EXPECT_EQ(rates[code], 0.0f) << "code " << code;
+                continue;
+            }
+            EXPECT_GT(rates[code], 0.0f) << "code " << code;
+            if (code > 0) {
+                EXPECT_LE(rates[code], rates[code - 1]) << "code " << code;
+            }
+        }
+    }
+}
+
+// The numbers of each row stay within what the board and the engine's buffers can hold.
+TEST(BoardModels, EveryRowFitsTheBoardAndTheBuffers) {
+    for (const BoardModelRow &row : ostrel::BoardModelRows()) {
+        SCOPED_TRACE(Named(row));
+        EXPECT_TRUE(row.ADCNumber == 1 || row.ADCNumber == 2 || row.ADCNumber == 4);
+        EXPECT_TRUE(std::has_single_bit(row.AdcMaxCode + 1u)) << "ADC range is not 2^n codes";
+        EXPECT_LE(row.AdcMaxCode, 0x3FFFu) << "more than 14 bits";
+        EXPECT_GT(row.VoltsPerCode, 0.0f);
+        EXPECT_GE(row.TrailerPoints, 2u) << "the 32-bit record tag needs two points";
+        EXPECT_TRUE(row.ReportedModel == row.ModelType || row.ReportedModel == 0);
+        // Every combination of lane and setting has its entry in the offset table.
+        const int64_t combinations = int64_t{row.ADCNumber} * row.CouplingNumber *
+                                     row.TerminationNumber * row.GainNumber *
+                                     row.AttenuationNumber;
+        EXPECT_GE(combinations, 1);
+        EXPECT_LE(combinations, ostrel::kOffsetTableEntries);
+        if (row.CopiesBuiltInOffsets) {
+            EXPECT_EQ(static_cast<int64_t>(std::size(ostrel::BuiltInOffsets)), combinations);
+        }
+        // The 16 chunks fit the DMA buffer, and a calibration record (the longest) fits a chunk.
+        EXPECT_LE(uint64_t{row.DMATransferPoints} * row.BytesPerPoint * ostrel::kDmaChunks,
+                  uint64_t{ostrel::kDmaBufferBytes});
+        EXPECT_LE(uint64_t{row.MaxRecordLength} * row.ADCNumber + row.TrailerPoints,
+                  uint64_t{row.DMATransferPoints});
+        // The longest record is one the board records exactly.
+        const auto coding = ostrel::RecordLengthCodingOf(row.ModelType);
+        ASSERT_TRUE(coding.has_value());
+        EXPECT_TRUE(ostrel::RecordLengthOnStep(*coding, row.MaxRecordLength));
+        if (const ostrel::GeneratorModel *generator = row.Generator) {
+            EXPECT_LE(row.AwgChannelCount, 2) << "two waveform memories";
+            EXPECT_LE(generator->AwgMaxCode, 0x3FFF);
+            EXPECT_GT(generator->AwgTableLength, 0);
+            EXPECT_GT(generator->AwgClockHz, 0.0);
+        }
+    }
+}
+
+// Every value a setting offers reaches the board as a code inside 16 bits (one bit for a lane
+// bit) and reads back as the same value, on every model that has the register.
+TEST(BoardModels, FrontEndCodesFitTheirRegisterAndReadBack) {
+    for (const BoardModelRow &row : ostrel::BoardModelRows()) {
+        SCOPED_TRACE(Named(row));
+        const struct {
+            FrontEndSetting setting;
+            int32_t count;
+        } settings[] = {{FrontEndSetting::Gain, row.GainNumber},
+                        {FrontEndSetting::Attenuation, row.AttenuationNumber},
+                        {FrontEndSetting::Coupling, row.CouplingNumber},
+                        {FrontEndSetting::Termination, row.TerminationNumber},
+                        {FrontEndSetting::InputChannel, 4}};
+        for (const auto &entry : settings) {
+            const ostrel::FrontEndCoding &coding =
+                ostrel::FrontEndCodingOf(entry.setting, row.ModelType);
+            if (coding.layout == ostrel::RegisterLayout::None) continue;
+            for (int32_t value = 0; value < entry.count; ++value) {
+                SCOPED_TRACE(testing::Message() << "setting " << static_cast<int>(entry.setting)
+                                                << ", value " << value);
+                const uint32_t code = coding.encode(value);
+                uint32_t readBack = code;
+                if (coding.layout == ostrel::RegisterLayout::LaneBit) {
+                    EXPECT_LE(code, 1u);
+                } else {
+                    EXPECT_LE(code, 0xFFFFu);
+                }
+                if (coding.layout == ostrel::RegisterLayout::WholeWriteLaneBitRead) {
+                    readBack = ostrel::LaneBitOf(code, 0);
+                }
+                EXPECT_EQ(coding.decode(readBack), std::optional<int32_t>(value));
+            }
+        }
+    }
+}
+
+// Worked values: the rate tables of the two models with real dividers, and the four-lane model's
+// particular length limit and scale.
+TEST(BoardModels, WorkedRateTablesOfTheModelsWithDividers) {
+    const struct {
+        uint32_t deviceId;
+        std::vector<float> rates;
+    } cases[] = {
+        {0xA005, {75, 50, 40, 37.5f, 25, 20, 18.75f, 16, 12.5f, 10, 8, 5, 4, 2.5f, 2, 1}},
+        {0xA001, {50, 40, 30, 25, 24, 20, 15, 12.5f, 12, 10, 8, 7.5f, 6, 5, 4, 3, 2.5f, 2, 1.5f, 1,
+                  0.5f}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "device ID 0x" << std::hex << c.deviceId);
+        OpenSingleBoard(c.deviceId);
+        const auto count = static_cast<int32_t>(c.rates.size());
+        ASSERT_EQ(g_engine.model.SamplingRateCount, count);
+        EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates,
+                                     g_engine.model.SamplingRates + count),
+                  c.rates);
+        EXPECT_EQ(DAQ_CloseDevice(), 0);
+    }
     OpenSingleBoard(0xA005);
     EXPECT_EQ(g_engine.model.ModelType, 8);
     EXPECT_EQ(g_engine.model.ADCNumber, 4u);
     EXPECT_EQ(g_engine.model.MaxRecordLength, 8192u);
     EXPECT_FLOAT_EQ(g_engine.model.VoltsPerCode, 1.0f / 4877.0f);
-    const std::vector<float> expected = {75, 50, 40, 37.5f, 25, 20, 18.75f, 16,
-                                         12.5f, 10, 8, 5, 4, 2.5f, 2, 1};
-    ASSERT_EQ(g_engine.model.SamplingRateCount, 16);
-    EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates, g_engine.model.SamplingRates + 16),
-              expected);
-}
-
-TEST(BoardModels, SingleLaneModelHasTwentyOneRatesFrom50Down) {
-    OpenSingleBoard(0xA001);
-    const std::vector<float> expected = {50, 40, 30, 25, 24, 20, 15, 12.5f, 12, 10, 8,
-                                         7.5f, 6, 5, 4, 3, 2.5f, 2, 1.5f, 1, 0.5f};
-    ASSERT_EQ(g_engine.model.SamplingRateCount, 21);
-    EXPECT_EQ(std::vector<float>(g_engine.model.SamplingRates, g_engine.model.SamplingRates + 21),
-              expected);
 }
 
 TEST(BoardModels, UnknownDeviceIdOpensWithoutModelAndChangesNothingElse) {

@@ -21,6 +21,7 @@
 #include "calibration/frame_wait.h"
 #include "calibration/offset_table.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 #include "platform/os/os_services.h"
 #include "support/open_model_board.h"
 
@@ -188,7 +189,7 @@ class CalibrationTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_IMMEDIATE), 0); }
     void TearDown() override {
-        ostrel::FailLaneBufferAllocations(false);
+        ostrel::ResetTestSeams();
         DAQ_CloseDevice();
     }
 };
@@ -504,9 +505,9 @@ TEST_F(CalibrationTest, FailedLaneBufferAllocationChangesNothing) {
         ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(1024, 64), 0);
         const Results before = Results::Take(CaseOf(p.model).cardFile);
         const std::vector<int16_t> offsetsBefore = ChannelOffsets();
-        ostrel::FailLaneBufferAllocations(true);
-        EXPECT_EQ(p.run(), -1);
-        ostrel::FailLaneBufferAllocations(false);
+        ostrel::Seams().laneBufferAllocationsFail = true;
+        EXPECT_EQ(p.run(), DAQ_ERROR);
+        ostrel::ResetTestSeams();
         Results::Take(CaseOf(p.model).cardFile).ExpectSame(before);
         EXPECT_EQ(ChannelOffsets(), offsetsBefore);
         // The application's acquisition was not even stopped.

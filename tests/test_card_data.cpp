@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "OstrelDAQEngine.h"
 #include "calibration/offset_table.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 
 namespace {
 
@@ -215,9 +217,9 @@ TEST(CardDataSave, FailureMidwayLeavesTheOldFileAndNoTemporaryFile) {
         WriteFile(kCommonFile, old);
         ostrel::LoadCardData();
         FillTable(PatternTable(8));
-        ostrel::FailCardDataWritesAfter(failAfter);
-        EXPECT_EQ(ostrel::SaveCardData(), -1) << "a failed save is reported";
-        ostrel::FailCardDataWritesAfter(-1);
+        ostrel::Seams().cardDataWritesFailAfter = failAfter;
+        EXPECT_EQ(ostrel::SaveCardData(), DAQ_ERROR) << "a failed save is reported";
+        ostrel::ResetTestSeams();
         EXPECT_EQ(ReadFile(kCommonFile), old);
         EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{kCommonFile});
     }
@@ -226,9 +228,9 @@ TEST(CardDataSave, FailureMidwayLeavesTheOldFileAndNoTemporaryFile) {
 TEST(CardDataSave, FailureWithoutAnOldFileLeavesNoFile) {
     SetActiveBoard(7, 0xA004);
     ostrel::LoadCardData();
-    ostrel::FailCardDataWritesAfter(100);
+    ostrel::Seams().cardDataWritesFailAfter = 100;
     ostrel::SaveCardData();
-    ostrel::FailCardDataWritesAfter(-1);
+    ostrel::ResetTestSeams();
     EXPECT_TRUE(DirectoryEntries().empty());
     // The next save, without the failure, goes through.
     ostrel::SaveCardData();

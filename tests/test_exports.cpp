@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "OstrelDAQEngine.h"
 #include "support/export_table.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 using ostrel::test::ReadDefExports;
 using ostrel::test::ReadExportedNames;
 using ostrel::test::ReadHeaderExports;
+using ostrel::test::ReadHeaderExportsWithoutNoexcept;
 
 std::string Listed(const std::set<std::string> &names) {
     std::string text;
@@ -42,6 +44,24 @@ TEST(Exports, HeaderDeclaresTheFamiliesOfEveryExport) {
         EXPECT_EQ(header.count(name), 1u) << name;
     }
     EXPECT_EQ(header.size(), 76u);
+}
+
+// No exception may cross into a C caller: every declaration carries OSTREL_NOEXCEPT, and in C++ the
+// macro is noexcept (a definition without it would then not compile).
+TEST(Exports, EveryHeaderExportIsNoexcept) {
+    EXPECT_EQ(ReadHeaderExportsWithoutNoexcept(OSTREL_PUBLIC_HEADER_PATH), std::set<std::string>{});
+    static_assert(noexcept(DAQ_NewDataFrameAvailable()));
+    static_assert(noexcept(TestFunction(0)));
+    static_assert(noexcept(DAQ_Calibration_DCOffset()));
+    static_assert(noexcept(AWG_SetFrequency(0, 0.0)));
+}
+
+// The result names keep the values applications were written against.
+TEST(Exports, ResultNamesKeepTheirValues) {
+    static_assert(DAQ_OK == 0 && DAQ_ERROR == -1);
+    static_assert(DAQ_ERROR_REVISION == -2 && DAQ_ERROR_CARD_DATA_NOT_SAVED == -2);
+    static_assert(DAQ_ERROR_CONTROL_DEVICE == -3 && DAQ_ERROR_DMA_LOCK == -4);
+    EXPECT_EQ(sizeof(OstrelResult), sizeof(int));
 }
 
 TEST(Exports, DefFileListsEachHeaderExportOnce) {

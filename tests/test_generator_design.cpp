@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "OstrelDAQEngine.h"
 #include "generator/phase_step.h"
 #include "generator/waveform_design.h"
 
@@ -66,7 +67,8 @@ TEST(GeneratorDesign, SquareHighPartFollowsTheDutyCycle) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "duty " << c.duty);
         GuardedTable square;
-        ASSERT_TRUE(DesignTable(square.table(), kLength, kSquare, c.duty, kMidCode, kMaxCode));
+        ASSERT_EQ(DesignTable(square.table(), kLength, kSquare, c.duty, kMidCode, kMaxCode),
+                  DAQ_OK);
         EXPECT_TRUE(square.GuardsIntact());
         EXPECT_EQ(square.Count(0x3FFF, 0, c.highPoints), c.highPoints);
         EXPECT_EQ(square.Count(0, c.highPoints, kLength), kLength - c.highPoints);
@@ -94,7 +96,8 @@ TEST(GeneratorDesign, TriangleRisesOverTheDutyCycleAndFallsToZero) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "duty " << c.duty);
         GuardedTable triangle;
-        ASSERT_TRUE(DesignTable(triangle.table(), kLength, kTriangle, c.duty, kMidCode, kMaxCode));
+        ASSERT_EQ(DesignTable(triangle.table(), kLength, kTriangle, c.duty, kMidCode, kMaxCode),
+                  DAQ_OK);
         EXPECT_TRUE(triangle.GuardsIntact());
         for (const Point &point : c.points) {
             EXPECT_EQ(triangle[point.index], point.value) << "point " << point.index;
@@ -107,7 +110,7 @@ TEST(GeneratorDesign, UnknownTypeLeavesTheTable) {
     std::fill(table.words.begin() + 1, table.words.end() - 1, uint16_t{1234});
     for (int32_t type : {3, -1, 1000}) {
         SCOPED_TRACE(testing::Message() << "type " << type);
-        EXPECT_FALSE(DesignTable(table.table(), kLength, type, 0.5f, kMidCode, kMaxCode));
+        EXPECT_EQ(DesignTable(table.table(), kLength, type, 0.5f, kMidCode, kMaxCode), DAQ_ERROR);
         EXPECT_EQ(table.Count(1234, 0, kLength), kLength);
         EXPECT_TRUE(table.GuardsIntact());
     }

@@ -161,6 +161,22 @@ std::set<std::string> ReadHeaderExports(const std::string &headerPath) {
     return names;
 }
 
+std::set<std::string> ReadHeaderExportsWithoutNoexcept(const std::string &headerPath) {
+    const Bytes bytes = ReadFile(headerPath);
+    const std::string declarations = DeclarationsOf(std::string(bytes.begin(), bytes.end()));
+    // OSTREL_API <return type> <name>(<arguments>) <specifier> ;
+    const std::regex declaration(R"(\bOSTREL_API\b[^;(]*?\b([A-Za-z_]\w*)\s*)"
+                                 R"(\([^)]*\)\s*([^;]*);)");
+    std::set<std::string> names;
+    for (auto match = std::sregex_iterator(declarations.begin(), declarations.end(), declaration);
+         match != std::sregex_iterator(); ++match) {
+        if ((*match)[2].str().find("OSTREL_NOEXCEPT") == std::string::npos) {
+            names.insert((*match)[1].str());
+        }
+    }
+    return names;
+}
+
 std::multiset<std::string> ReadDefExports(const std::string &defPath) {
     std::ifstream file(defPath);
     if (!file) throw std::runtime_error("cannot open " + defPath);

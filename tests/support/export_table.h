@@ -15,6 +15,9 @@ std::set<std::string> ReadExportedNames(const std::string &libraryPath);
 // The names declared with OSTREL_API in a C header.
 std::set<std::string> ReadHeaderExports(const std::string &headerPath);
 
+// The names declared with OSTREL_API whose declaration does not end in OSTREL_NOEXCEPT.
+std::set<std::string> ReadHeaderExportsWithoutNoexcept(const std::string &headerPath);
+
 // The names listed under EXPORTS in a module-definition (.def) file, in file order, duplicates kept.
 std::multiset<std::string> ReadDefExports(const std::string &defPath);
 
