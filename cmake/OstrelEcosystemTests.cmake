@@ -18,7 +18,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     "calibrate|--simulate A002 calibrate 0|16 entries"
     "bandwidth|--simulate A001 bandwidth 0|1310720 bytes"
     "awg|--simulate A006 awg 0 --channel 1 --shape square --frequency 2.5e6 --duty 0.3|channel 1: square"
-    "loopback|--simulate A006 --loopback acquire 0 --awg sine:1e6:2,square:2e6:1 --plot trace.svg|first 2000 points of the last frame written to trace.svg"
+    "loopback|--simulate A006 --loopback acquire 0 --awg sine:1e6:2,square:2e6:1 --plot trace.svg|first 2000 points written to trace.svg"
     "bad_input|--simulate A001 info 3|no board 3")
   foreach(case IN LISTS OSTREL_TOOL_CASES)
     string(REPLACE "|" ";" fields "${case}")
