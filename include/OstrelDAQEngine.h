@@ -103,7 +103,11 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) OSTREL_NOEXCEPT;
 /* Stops acquisition, releases the DMA buffer and the generator, closes the board and the driver
    library, and forgets the scan and the record request (the next open scans again). Refuses
    nothing; safe with nothing open. Returns the status of closing the driver library (0 on
-   success). */
+   success).
+   A program that ends without closing is safe: the engine stops its thread before its state goes
+   away. In the child of a fork() the engine starts with no board: the parent's board, buffer and
+   acquisition stay the parent's, and the child's close releases nothing of them and waits for
+   nothing. */
 OSTREL_API int32_t DAQ_CloseDevice(void) OSTREL_NOEXCEPT;
 
 /* *count receives the number of boards of the last successful scan. DAQ_ERROR for a null
