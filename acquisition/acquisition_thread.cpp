@@ -106,13 +106,6 @@ void SetThreadStarterForTesting(bool (*starter)(os::ThreadBody, void *)) {
 int32_t StartAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
-    // A child of fork() has none of its parent's threads: its engine must not wait for one.
-    static const bool forkHandlerInstalled = [] {
-        os::CallInForkChild(
-            [] { g_engine.acquisition.ThreadStopped.store(true, std::memory_order_release); });
-        return true;
-    }();
-    (void)forkHandlerInstalled;
     acquisition.StopThreadAtExit = StopThreadAtExit;
     // The thread works only on the host buffers of a successful set-up.
     if (!acquisition.HostBuffersAllocated || !acquisition.DmaBufferLocked ||
@@ -174,8 +167,6 @@ void AbandonHostBuffers() {
     (void)acquisition.SlotTrailers.release();
     acquisition.HostBuffersAllocated = false;
 }
-
-
 
 }  // namespace ostrel
 

@@ -94,6 +94,20 @@ int32_t DmaTeardown() {
     return 0;
 }
 
+void ForgetInheritedAcquisition() {
+    AcquisitionState &acquisition = g_engine.acquisition;
+    acquisition.ThreadStopped.store(true, std::memory_order_release);  // no such thread here
+    AbandonHostBuffers();
+    acquisition.DmaRecord = nullptr;
+    acquisition.DmaBuffer = nullptr;
+    acquisition.DmaBufferLocked = false;
+    acquisition.DriverControlHandle = os::kInvalidControlHandle;
+    acquisition.DmaDeviceHandle = nullptr;
+    acquisition.RecordLength = 0;
+    acquisition.RecordNumber = 0;
+    ForgetAcquisitionGeometry();
+}
+
 uint64_t DmaBufferBusAddress() {
     const WD_DMA *record = g_engine.acquisition.DmaRecord;
     return record != nullptr && record->dwPages > 0 ? record->Page[0].pPhysicalAddr : 0;

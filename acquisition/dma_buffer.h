@@ -17,6 +17,11 @@ int32_t DmaLock(WDC_DEVICE_HANDLE handle);
 // driver control device, each only if held. Always 0; a second call releases nothing.
 int32_t DmaTeardown();
 
+// In the child of a fork: the parent's acquisition thread, host buffers, DMA buffer and control
+// device are the parent's. The child forgets them without releasing anything (an unlock here
+// would take the buffer from under the parent's transfers), so its close waits for nothing.
+void ForgetInheritedAcquisition();
+
 // Bus address of the buffer's first page and its length in bytes; 0 when none is locked.
 uint64_t DmaBufferBusAddress();
 uint64_t DmaBufferBytes();

@@ -81,10 +81,8 @@ bool ConfigureCalibrationAcquisition() {
 
 // Starts an acquisition of the calibration geometry afresh and reads its first announced frame.
 // The set-up runs again even though the geometry is configured already: it marks the board's
-// record slots empty, so every record of the frame is acquired after this call (never before a
-// setting change), and a board whose record slots are a multiple of its ring records (the
-// calibration geometry on every model but 5) delivers a full pass of records again instead of
-// rewriting each slot with the tag it already holds, which the acquisition does not take as new.
+// record slots empty, so every record of the frame is acquired after this call, never before a
+// setting change.
 bool MeasureFreshFrame(LaneBuffers &buffers, double frameWaitSeconds) {
     if (ConfigureAndStartAcquisition(g_engine.model.MaxRecordLength, kCalibrationRecords) != 0) {
         return false;

@@ -18,6 +18,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     "calibrate|--simulate A002 calibrate 0|16 entries"
     "bandwidth|--simulate A001 bandwidth 0|1310720 bytes"
     "awg|--simulate A006 awg 0 --channel 1 --shape square --frequency 2.5e6 --duty 0.3|channel 1: square"
+    "loopback|--simulate A006 --loopback acquire 0 --awg sine:1e6:2,square:2e6:1 --plot trace.svg|first 2000 points of the last frame written to trace.svg"
     "bad_input|--simulate A001 info 3|no board 3")
   foreach(case IN LISTS OSTREL_TOOL_CASES)
     string(REPLACE "|" ";" fields "${case}")
@@ -36,6 +37,13 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
            COMMAND ${OSTREL_WINE_RUNNER} $<TARGET_FILE:ostrel-daq> --simulate A001 info 3
            WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/tool_tests/bad_input)
   set_tests_properties(tool_bad_input_exit_code PROPERTIES TIMEOUT 120 WILL_FAIL TRUE)
+  # A value out of range is named with its range.
+  add_test(NAME tool_bad_value_names_its_range
+           COMMAND ${OSTREL_WINE_RUNNER} $<TARGET_FILE:ostrel-daq> --simulate A006 acquire 0
+                   --timeout 1e300 --output frames.npy
+           WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/tool_tests/bad_input)
+  set_tests_properties(tool_bad_value_names_its_range PROPERTIES TIMEOUT 120
+                       PASS_REGULAR_EXPRESSION "--timeout must lie in 0.001..86400 s")
   return()
 endif()
 if(CMAKE_CROSSCOMPILING OR CMAKE_CXX_FLAGS MATCHES "-fsanitize")
@@ -54,4 +62,9 @@ if(OSTREL_SYSTEM_PYTHON)
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
   set_tests_properties(python_package PROPERTIES TIMEOUT 600
     ENVIRONMENT "OSTREL_LIBRARY_DIR=$<TARGET_FILE_DIR:OstrelDAQEngine>:$<TARGET_FILE_DIR:OstrelBoardSim>;OSTREL_DAQ_TOOL=$<TARGET_FILE:ostrel-daq>;PYTHONPATH=${PROJECT_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
+  # The wheel of scripts/install-python.sh, installed into a fresh virtual environment, runs the
+  # README's example with no variable set.
+  add_test(NAME python_wheel_install
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-python-install.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(python_wheel_install PROPERTIES TIMEOUT 300)
 endif()

@@ -10,6 +10,16 @@ set_target_properties(OstrelBoardSim PROPERTIES EXPORT_NAME BoardSim
 target_include_directories(OstrelDAQEngine INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(OstrelBoardSim INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
+# Relocatable run paths: the engine finds the simulator beside it, the tool finds both in the
+# library folder next to its own, wherever the tree is installed or moved.
+if(UNIX AND NOT APPLE)
+  file(RELATIVE_PATH OSTREL_BIN_TO_LIB /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(OstrelDAQEngine OstrelBoardSim PROPERTIES INSTALL_RPATH "$ORIGIN")
+  if(TARGET ostrel-daq)
+    set_target_properties(ostrel-daq PROPERTIES INSTALL_RPATH "$ORIGIN/${OSTREL_BIN_TO_LIB}")
+  endif()
+endif()
+
 install(TARGETS OstrelDAQEngine OstrelBoardSim EXPORT OstrelTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -189,9 +189,17 @@ void demo_acquisition(void) {
     DAQ_CheckDMA(&records, &frameCounter, &rate);
     DAQ_StopAcquisition();
     DAQ_GetDebugValue(statistics);
-    printf("  %d frames read; records received %d, frames %d, data rate %.1f MB/s, "
-           "partial frames %d\n",
-           frames, (int)records, (int)frameCounter + 1, rate, (int)statistics[4]);
+    {
+        /* The board's own pace bounds any rate worth showing. */
+        const double boardRate = megasamples * laneCount * 2.0;
+        printf("  %d frames read; the board delivered %d records in %d frames at %.1f MB/s "
+               "(its full pace: %.1f MB/s)\n",
+               frames, (int)records, (int)frameCounter + 1, rate < boardRate ? rate : boardRate,
+               boardRate);
+        printf("  frames announced with records missing: %d of %d (records the acquisition "
+               "thread could not copy before the board wrote over them; %d%%)\n",
+               (int)statistics[4], (int)frameCounter + 1, (int)statistics[6]);
+    }
     if (frames == 0) goto release;
     for (lane = 0; lane < laneCount; ++lane) {
         summaries[lane] = summarise(lanes[lane], samplesPerLane);

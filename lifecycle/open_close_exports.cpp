@@ -8,6 +8,7 @@
 #include "lifecycle/discovery.h"
 #include "engine/engine_state.h"
 #include "generator/generator_lifecycle.h"
+#include "platform/os/os_services.h"
 
 namespace ostrel {
 namespace {
@@ -39,9 +40,30 @@ int32_t OpenLibraryAndScan(bool &found) {
     return 0;
 }
 
+// A child of fork() inherits a copy of the engine state but none of its parent's threads, and its
+// parent still owns the board, the DMA buffer and the driver library. The child starts closed:
+// nothing is released (a release would act on the parent's board), nothing waits for the parent's
+// thread, and an open in the child scans and opens afresh.
+void ForgetInheritedBoard() {
+    DiscoveryState &discovery = g_engine.discovery;
+    ForgetInheritedAcquisition();
+    discovery.DeviceHandle = nullptr;
+    discovery.DriverOpenCount = 0;
+    discovery.SystemScanned = false;
+}
+
+void ForgetInheritedBoardInForkChildren() {
+    static const bool installed = [] {
+        os::CallInForkChild(ForgetInheritedBoard);
+        return true;
+    }();
+    (void)installed;
+}
+
 // Opens the board recorded at ActiveDevice and sets every subsystem up for it.
 int32_t OpenActiveBoard(int32_t boardIndex) {
     DiscoveryState &discovery = g_engine.discovery;
+    ForgetInheritedBoardInForkChildren();
     if (boardIndex >= 0 && boardIndex < discovery.DeviceCount) discovery.ActiveDevice = boardIndex;
     const int32_t active = discovery.ActiveDevice;  // always a recorded table entry (0..14)
 

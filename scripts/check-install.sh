@@ -16,4 +16,12 @@ export PKG_CONFIG_PATH="$libdir"
 cc -o "$work/pkg-consumer" "$source_dir/tests/install_consumer/consumer.c" \
    $(pkg-config --cflags --libs ostrel-daq-engine) -Wl,-rpath,"$(dirname "$libdir")"
 "$work/pkg-consumer"
-echo "install check: CMake and pkg-config consumers ran"
+# The installed tool runs with no library path set, also after the tree is moved elsewhere: its
+# run path is relative to where it lies.
+mv "$work/prefix" "$work/moved"
+out=$(env -u LD_LIBRARY_PATH "$work/moved/bin/ostrel-daq" --simulate A006,A001 list)
+echo "$out" | grep -q "2 boards on the bus" || { echo "installed tool: unexpected output: $out"; exit 1; }
+(cd "$work" && env -u LD_LIBRARY_PATH "$work/moved/bin/ostrel-daq" --simulate A006 acquire 0 \
+   --frames 2 --output "$work/frames.npy" >/dev/null)
+test -s "$work/frames.npy" || { echo "installed tool wrote no frames"; exit 1; }
+echo "install check: CMake and pkg-config consumers ran; the installed tool ran from a moved prefix"

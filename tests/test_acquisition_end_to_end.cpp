@@ -60,12 +60,14 @@ std::vector<int16_t> SetKnownLevels() {
         EXPECT_EQ(SIM_SetZeroError(0, input, frontEnd.coupling, frontEnd.termination,
                                    frontEnd.gain, frontEnd.attenuation, zeroError),
                   0);
-        // Within the range of every model's ADC (model 7 codes run to 4095).
-        const double level = -6000.0 + 500.0 * lane;
+        // Mid-scale is half the code range (2048 on model 7's 12 bits); the levels stay inside it.
+        const int32_t midScale = (maxCode + 1) / 2;
+        const double level = -midScale / 2 + 500.0 * lane;
         EXPECT_EQ(SIM_SetInputSignal(0, input, level, 0.0, 0.0, 0.0), 0);
         if (input != lane) continue;
-        const int32_t raw = std::clamp<int32_t>(8192 + zeroError + static_cast<int32_t>(level), 0,
-                                                maxCode);
+        const int32_t raw = midScale + zeroError + static_cast<int32_t>(level);
+        EXPECT_GT(raw, 0);
+        EXPECT_LT(raw, maxCode);
         const int16_t offset = Lanes() == 1 ? g_engine.calibration.ChannelOffsets[0]
                                             : g_engine.calibration.ChannelOffsets[1 + lane];
         expected.push_back(static_cast<int16_t>(raw - offset));

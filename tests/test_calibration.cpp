@@ -57,13 +57,13 @@ int ZeroErrorFor(int input, int coupling, int termination, int gain, int attenua
     return (input * 24 + attenuation * 12 + gain * 4 + termination * 2 + coupling) % 61 - 30;
 }
 
-// The input level of the sweep: 0 (the grounded input the calibration expects), except on model 7,
-// whose 12-bit codes end at 4095, below mid-scale: there the input sits 6000 codes low and every
-// sample lies thousands of codes from 0. Its sums of 2^18 samples reach 2^30 to 2^31, where floats
+// The sweep's inputs are grounded, as the calibration expects. Model 7's 12-bit board centres its
+// codes on 2048 while samples are read as raw - 8192 until calibrated, so its entries come out
+// 6144 codes lower than its zero errors and every sample lies thousands of codes from 0. Its sums of 2^18 samples reach 2^30 to 2^31, where floats
 // are 128 apart, so each addition may be off by 64 and so may the mean (plus one code of
 // truncation); its zero errors are spread 150 codes apart so that the entries still tell the
 // settings apart.
-double SweepLevel(int32_t model) { return model == 7 ? -6000.0 : 0.0; }
+int MidScaleShift(int32_t model) { return model == 7 ? 2048 - 8192 : 0; }
 int SweepTolerance(int32_t model) { return model == 7 ? 65 : 0; }
 int WideZeroErrorFor(int input, int coupling, int termination, int gain, int attenuation) {
     return 150 * (gain * 4 + termination * 2 + coupling) + 40 * attenuation + 10 * input - 500;
@@ -157,10 +157,8 @@ void ExpectCalibrationGeometryStopped(uint32_t callerLength = 0, uint32_t caller
     EXPECT_FALSE(g_engine.calibration.CalibrationActive);
 }
 
-// Configures the geometry in force afresh and starts it, reads one frame into four lane buffers and
-// stops. A plain restart would do on model 5 only: on the others the calibration geometry has as
-// many record slots as ring records, each slot gets the tag it already holds again, and only a new
-// set-up (which marks the slots empty) lets the acquisition see new records.
+// Configures the geometry in force (or 1024 x 64 when none is) afresh and starts it, reads one
+// frame into four lane buffers and stops.
 std::vector<std::vector<int16_t>> ReadOneFrame() {
     const bool configured = g_engine.acquisition.RecordLength != 0;
     const uint32_t length = configured ? g_engine.acquisition.RecordLength : 1024;
@@ -205,10 +203,10 @@ TEST_P(DcOffsetOnModel, WritesTheBoardsZeroErrorsSavesThemAndAReopenGivesThemBac
     OpenModel(c.model);
     SetAllZeroErrors(c, SweepZeroErrors(c.model));
     for (int input = 0; input < 4; ++input) {
-        SIM_SetInputSignal(0, input, SweepLevel(c.model), 0.0, 0.0, 0.0);
+        SIM_SetInputSignal(0, input, 0.0, 0.0, 0.0, 0.0);
     }
     std::vector<int16_t> expected = ZeroErrorsInSweepOrder(c, SweepZeroErrors(c.model));
-    for (int16_t &entry : expected) entry = static_cast<int16_t>(entry + SweepLevel(c.model));
+    for (int16_t &entry : expected) entry = static_cast<int16_t>(entry + MidScaleShift(c.model));
     ASSERT_EQ(static_cast<int32_t>(expected.size()), c.Span());
 
     // The application's settings of lane 0, the trigger and a configuration of its own.

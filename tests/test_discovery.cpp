@@ -373,8 +373,17 @@ TEST(OpenDevice, ASecondOpenWithoutACloseHoldsOneBoard) {
     constexpr uint32_t kLength = 1024, kNumber = 16;
     // Each board's inputs get a level of their own, so a frame tells which board it came from. The
     // readout is the level give or take the zero error (up to 300 codes) and the table offset in
-    // force (up to about 1000); an unwritten buffer would read near -8192 - offset.
-    auto levelOf = [](int board) { return board == 0 ? -5000.0 : 5000.0; };
+    // force (up to about 1000); an unwritten buffer would read near -8192 - offset. The 12-bit
+    // board centres on 2048, so it reads 6144 lower, with levels inside its range.
+    auto twelveBit = [](uint32_t deviceId) { return deviceId == 0xA004 || deviceId == 0xE001; };
+    auto levelOf = [&](const std::vector<uint32_t> &boards, int board) {
+        return (board == 0 ? -1.0 : 1.0) * (twelveBit(boards[static_cast<size_t>(board)]) ? 1700.0
+                                                                                           : 5000.0);
+    };
+    auto readoutOf = [&](const std::vector<uint32_t> &boards, int board) {
+        return levelOf(boards, board) +
+               (twelveBit(boards[static_cast<size_t>(board)]) ? 2048.0 - 8192.0 : 0.0);
+    };
     constexpr int kLevelTolerance = 2000;
 
     for (const auto &c : cases) {
@@ -385,7 +394,7 @@ TEST(OpenDevice, ASecondOpenWithoutACloseHoldsOneBoard) {
         ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
         for (int board = 0; board < static_cast<int>(c.boards.size()); ++board) {
             for (int input = 0; input < 4; ++input) {
-                SIM_SetInputSignal(board, input, levelOf(board), 0.0, 0.0, 0.0);
+                SIM_SetInputSignal(board, input, levelOf(c.boards, board), 0.0, 0.0, 0.0);
             }
         }
 
@@ -446,7 +455,7 @@ TEST(OpenDevice, ASecondOpenWithoutACloseHoldsOneBoard) {
         }
         int16_t median = 0;
         EXPECT_TRUE(ReadAFrame(kLength, kNumber, median));
-        EXPECT_NEAR(median, levelOf(acquiredBoard), kLevelTolerance);
+        EXPECT_NEAR(median, readoutOf(c.boards, acquiredBoard), kLevelTolerance);
         EXPECT_EQ(DAQ_StopAcquisition(), 0);
 
         // And one close gives everything back.

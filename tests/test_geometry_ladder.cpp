@@ -5,10 +5,13 @@
 // protected page. Geometries the board cannot record exactly are refused before anything changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "OstrelBoardSim.h"
@@ -23,15 +26,20 @@ using ostrel_test::GuardedBuffer;
 using ostrel_test::OpenModel;
 
 constexpr int32_t kFramesWanted = 8;
-constexpr double kBoundSeconds = 20.0;  // far above the slowest cell's time on a loaded machine
+// The bound of one cell: a floor far above a small frame's time on a loaded machine, plus time for
+// the frames' bytes at a pace far below what even a sanitizer build reaches (a frame of the
+// longest records may hold 64 MiB).
+constexpr double kBoundSeconds = 20.0;
+constexpr double kSlowestBytesPerSecond = 4.0e6;
 
 // OSTREL_LADDER_REPORT=1 prints the frames of every cell (for comparing builds); a shorter bound
 // can be given in seconds with OSTREL_LADDER_BOUND_S.
 bool Reporting() { return std::getenv("OSTREL_LADDER_REPORT") != nullptr; }
-double BoundSeconds() {
+double BoundSeconds(size_t frameBytes) {
     const char *text = std::getenv("OSTREL_LADDER_BOUND_S");
     const double seconds = text != nullptr ? std::atof(text) : 0.0;
-    return seconds > 0.0 ? seconds : kBoundSeconds;
+    if (seconds > 0.0) return seconds;
+    return kBoundSeconds + kFramesWanted * static_cast<double>(frameBytes) / kSlowestBytesPerSecond;
 }
 // A value the readout cannot produce: codes are at most 14 bits, offsets near mid-scale.
 constexpr int16_t kNeverWritten = 0x7F7F;
@@ -63,11 +71,10 @@ struct LaneBuffers {
 
 // Announced frames read out until kFramesWanted have come or the bound has passed; returns how
 // many came. Every readout must fill each lane buffer completely.
-int32_t ReadAnnouncedFrames(int32_t lanes, size_t samplesPerLane) {
+int32_t ReadAnnouncedFrames(int32_t lanes, size_t samplesPerLane, double bound) {
     LaneBuffers buffers(lanes, samplesPerLane);
     int32_t frames = 0;
     const int64_t start = ostrel::os::PerformanceCounter();
-    const double bound = BoundSeconds();
     while (frames < kFramesWanted && SecondsSince(start) < bound) {
         if (DAQ_NewDataFrameAvailable() == 0) {
             ostrel::os::SleepMilliseconds(1);
@@ -86,7 +93,8 @@ int32_t ReadAnnouncedFrames(int32_t lanes, size_t samplesPerLane) {
     return frames;
 }
 
-class GeometryLadder : public ::testing::TestWithParam<int32_t> {
+// One model and one record length against every record number of the ladder.
+class GeometryLadder : public ::testing::TestWithParam<std::tuple<int32_t, uint32_t>> {
 protected:
     void SetUp() override { ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0); }
     void TearDown() override {
@@ -95,36 +103,44 @@ protected:
     }
 };
 
+constexpr uint32_t kModelMaximum = 0;  // stands for the model's longest record in the ladder
+
 TEST_P(GeometryLadder, EveryAcceptedGeometryKeepsAnnouncingWholeFrames) {
-    const int32_t model = GetParam();
+    const int32_t model = std::get<0>(GetParam());
     OpenModel(model);
     int32_t lanes = 0;
     int32_t maximum = 0;
     ASSERT_EQ(DAQ_GetADCNumber(&lanes), 0);
     ASSERT_EQ(DAQ_GetMaxRecordLength(&maximum), 0);
     const uint32_t unit = LengthUnitOf(model);
-    const uint32_t lengths[] = {32, 1000, 1001, 1024, 4096, 8192, static_cast<uint32_t>(maximum)};
-    const uint32_t numbers[] = {1, 4, 16, 64, 1000};
-    for (const uint32_t length : lengths) {
-        for (const uint32_t number : numbers) {
-            SCOPED_TRACE(testing::Message() << "model " << model << ", " << length << " x "
-                                            << number);
-            const bool accepted = length % unit == 0 && length <= static_cast<uint32_t>(maximum);
-            const int32_t configured = DAQ_ConfigAcquisition(length, number);
-            EXPECT_EQ(configured, accepted ? 0 : -1);
-            if (configured != 0) continue;
-            ASSERT_EQ(DAQ_StartAcquisition(), 0);
-            const int32_t frames = ReadAnnouncedFrames(lanes, size_t{length} * number);
-            EXPECT_EQ(frames, kFramesWanted) << "frames announced within " << BoundSeconds() << " s";
-            if (Reporting()) std::printf("ladder %d %u %u %d\n", model, length, number, frames);
-            ASSERT_EQ(DAQ_StopAcquisition(), 0);
-        }
+    const uint32_t length = std::get<1>(GetParam()) == kModelMaximum
+                                ? static_cast<uint32_t>(maximum)
+                                : std::get<1>(GetParam());
+    for (const uint32_t number : {1u, 4u, 16u, 64u, 1000u}) {
+        SCOPED_TRACE(testing::Message() << "model " << model << ", " << length << " x " << number);
+        const bool accepted = length % unit == 0 && length <= static_cast<uint32_t>(maximum);
+        const int32_t configured = DAQ_ConfigAcquisition(length, number);
+        EXPECT_EQ(configured, accepted ? 0 : -1);
+        if (configured != 0) continue;
+        ASSERT_EQ(DAQ_StartAcquisition(), 0);
+        const size_t samplesPerLane = size_t{length} * number;
+        const size_t frameBytes = std::max<size_t>(samplesPerLane * lanes * 2, 0x100000);
+        const double bound = BoundSeconds(frameBytes);
+        const int32_t frames = ReadAnnouncedFrames(lanes, samplesPerLane, bound);
+        EXPECT_EQ(frames, kFramesWanted) << "frames announced within " << bound << " s";
+        if (Reporting()) std::printf("ladder %d %u %u %d\n", model, length, number, frames);
+        ASSERT_EQ(DAQ_StopAcquisition(), 0);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryModel, GeometryLadder, ::testing::Values(5, 6, 7, 8, 9, 10),
-                         [](const ::testing::TestParamInfo<int32_t> &info) {
-                             return "Model" + std::to_string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    EveryModel, GeometryLadder,
+    ::testing::Combine(::testing::Values(5, 6, 7, 8, 9, 10),
+                       ::testing::Values(32u, 1000u, 1001u, 1024u, 4096u, 8192u, kModelMaximum)),
+    [](const ::testing::TestParamInfo<std::tuple<int32_t, uint32_t>> &info) {
+        const uint32_t length = std::get<1>(info.param);
+        return "Model" + std::to_string(std::get<0>(info.param)) + "Length" +
+               (length == kModelMaximum ? std::string("Max") : std::to_string(length));
+    });
 
 }  // namespace

@@ -143,11 +143,13 @@ TEST_F(SimDmaTest, ChunkLayoutPerModel) {
     struct Case {
         int model;
         uint32_t recordLength;
-        double dc;  // keeps model 7's 12-bit codes inside its range
+        double dc;
+        int midScale;  // half the ADC's code range: model 7 has 12 bits
     };
-    const Case cases[] = {{5, 1000, 0}, {5, 100, 0}, {6, 1000, 0},     {7, 1024, -6000},
-                          {7, 96, -6000}, {8, 8192, 0}, {8, 100, 0}, {9, 1024, 0},
-                          {10, 1024, 0}, {10, 32768, 0}};
+    const Case cases[] = {{5, 1000, 0, 8192},  {5, 100, 0, 8192},   {6, 1000, 0, 8192},
+                          {7, 1024, 0, 2048},  {7, 96, -1000, 2048}, {8, 8192, 0, 8192},
+                          {8, 100, 0, 8192},   {9, 1024, 0, 8192},  {10, 1024, 0, 8192},
+                          {10, 32768, 0, 8192}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.model << " length " << c.recordLength);
         FakePort port(c.model);
@@ -181,7 +183,7 @@ TEST_F(SimDmaTest, ChunkLayoutPerModel) {
             for (uint32_t point : {0u, c.recordLength - 1}) {
                 for (uint32_t lane = 0; lane < geometry.lanes; ++lane) {
                     const int expected =
-                        static_cast<int>(8192 + c.dc + 100.0 * (lane + 1) + 7 * (lane + 1));
+                        static_cast<int>(c.midScale + c.dc + 100.0 * (lane + 1) + 7 * (lane + 1));
                     ASSERT_EQ(port.Sample(SampleOffset(geometry, 3, slot, lane, point)), expected)
                         << "slot " << slot << " point " << point << " lane " << lane;
                 }
@@ -237,7 +239,8 @@ TEST_F(SimDmaTest, UnalignedTagsAndSlotsAreWrittenWhole) {
         const uint32_t mask = ProgramWindow(dma, port.BusAddress());
         ResetDispatcher(dma);
         const Geometry geometry = Configure(port, c.model, c.recordLength, 1000);
-        const int level = c.model == 7 ? -6000 : -2000;  // inside model 7's 12 bits
+        const int midScale = c.model == 7 ? 2048 : 8192;  // half of 12 or 14 bits
+        const int level = c.model == 7 ? 0 : -2000;
         const int inputs = geometry.lanes == 1 ? 4 : static_cast<int>(geometry.lanes);
         for (int input = 0; input < inputs; ++input) {
             ASSERT_EQ(dma.SetInputSignal(input, {level + 1000.0 * input, 0, 0, 0}), 0);
@@ -252,7 +255,7 @@ TEST_F(SimDmaTest, UnalignedTagsAndSlotsAreWrittenWhole) {
                 // Zero errors of the all-zero setting: input 0 -79, 1 -9, 2 61, 3 131.
                 const int zeroError[] = {-79, -9, 61, 131};
                 EXPECT_EQ(port.Sample(SampleOffset(geometry, 1, slot, lane, 3) + c.shift),
-                          8192 + level + 1000 * static_cast<int>(lane) + zeroError[lane])
+                          midScale + level + 1000 * static_cast<int>(lane) + zeroError[lane])
                     << "slot " << slot << " lane " << lane;
             }
         }

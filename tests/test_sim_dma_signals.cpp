@@ -173,7 +173,9 @@ TEST_F(SimDmaTest, CodesAreRoundedAndLimitedToTheAdcRange) {
     };
     const Case cases[] = {{8, 20000.0, 0x3FFF},  {8, -20000.0, 0},       {8, 0.6, 8192 - 79 + 1},
                           {8, 0.4, 8192 - 79},   {8, -0.4, 8192 - 79},   {8, -0.6, 8192 - 79 - 1},
-                          {7, 0.0, 0x0FFF},      {7, -6000.0, 2192 - 79}, {7, -9000.0, 0},
+                          // Model 7's 12 bits centre on 2048.
+                          {7, 0.0, 2048 - 79},   {7, 2200.0, 0x0FFF},    {7, -1000.0, 1048 - 79},
+                          {7, -3000.0, 0},
                           {5, 8270.0, 0x3FFF},   {5, 8269.0, 0x3FFF - 1}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.model << " dc " << c.dc);
@@ -212,15 +214,15 @@ TEST_F(SimDmaTest, SineHasTheAskedFrequencyAndAmplitudeOnTheRateTableTimeBase) {
     const Case cases[] = {{8, 0, 75e6, 1.234567e6, 5000, 3},   // several records per period
                           {8, 9, 10e6, 100e3, 3000, 3},        // divider code 9: 10 MS/s
                           {8, 40, 1e6, 9876.5, 4000, 3},       // out of range: the last rate
-                          {7, 2, 500e6, 123.4567e6, 1500, 2},  // 12 bits around a low level
+                          {7, 2, 500e6, 123.4567e6, 1500, 2},  // 12 bits around their mid-scale
                           {9, 3, 250e6, 3.3e6, 7000, 2}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "model " << c.model << " f " << c.frequencyHz);
         Bench bench(c.model, 1024, 512, c.divider);
-        const double dc = c.model == 7 ? -6144.0 : 100.0;
+        const double dc = 100.0;
         ASSERT_EQ(bench.dma.SetInputSignal(0, {dc, c.amplitude, c.frequencyHz, 0}), 0);
         const std::vector<int> samples = bench.Acquire(c.chunks, 0);
-        const double mid = 8192 + dc - 79;
+        const double mid = (c.model == 7 ? 2048 : 8192) + dc - 79;
         EXPECT_NEAR(MeasureFrequency(samples, mid, c.rateHz) / c.frequencyHz, 1.0, 2e-5);
         const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
         EXPECT_NEAR(*high - mid, c.amplitude, 1.0 + c.amplitude * (1 - std::cos(
@@ -279,6 +281,91 @@ TEST_F(SimDmaTest, NoiseHasTheAskedRmsAndDiffersBetweenLanes) {
     EXPECT_NEAR(mean0, 8192 - 79, 0.3);
     EXPECT_NEAR(mean1, 8192 - 9, 0.3);
     EXPECT_LT(std::abs(cross / std::sqrt(squares0 * squares1)), 0.05);
+}
+
+TEST_F(SimDmaTest, MidScaleIsHalfOfEachModelsCodeRange) {
+    // A grounded input reads mid-scale plus the zero error of input 0 in the all-zero setting.
+    const struct {
+        int model;
+        int midScale;
+    } cases[] = {{5, 8192}, {6, 8192}, {7, 2048}, {8, 8192}, {9, 8192}, {10, 8192}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model);
+        Bench bench(c.model, 1024, 512);
+        const std::vector<int> samples = bench.Acquire(1, 0);
+        EXPECT_EQ(*std::min_element(samples.begin(), samples.end()), c.midScale - 79);
+        EXPECT_EQ(*std::max_element(samples.begin(), samples.end()), c.midScale - 79);
+    }
+}
+
+// The noise of record r as a list of records of samples minus their level.
+std::vector<std::vector<double>> NoiseRecords(Bench &bench, uint32_t chunks) {
+    const std::vector<int> samples = bench.Acquire(chunks, 0);
+    const double mean = Mean(samples);
+    std::vector<std::vector<double>> records;
+    for (size_t start = 0; start + 1024 <= samples.size(); start += 1024) {
+        records.emplace_back();
+        for (size_t i = start; i < start + 1024; ++i) records.back().push_back(samples[i] - mean);
+    }
+    return records;
+}
+
+double Correlation(const std::vector<double> &a, const std::vector<double> &b) {
+    double ab = 0, aa = 0, bb = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
+    }
+    return ab / std::sqrt(aa * bb);
+}
+
+TEST_F(SimDmaTest, NoiseDiffersFromRecordToRecordAndRepeatsWithItsSeed) {
+    struct Case {
+        int model;
+        double amplitude;  // 0: noise on a level; else a sine, precomputed or streamed
+        double frequencyHz;
+    };
+    const Case cases[] = {{9, 0, 0}, {9, 3000, 3.3e6}, {8, 2000, 1.234567e6}, {7, 0, 0},
+                          {9, 3000, 250e6 * 0.37e-6}};  // a period beyond the precomputed cycle
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " amplitude " << c.amplitude);
+        auto acquire = [&](uint64_t seed) {
+            SIM_SetNoiseSeed(seed);
+            Bench bench(c.model, 1024, 512);
+            EXPECT_EQ(bench.dma.SetInputSignal(0, {0, c.amplitude, c.frequencyHz, 20.0}), 0);
+            return bench.Acquire(2, 0);
+        };
+        const std::vector<int> first = acquire(12345);
+        EXPECT_EQ(acquire(12345), first) << "the same seed repeats every sample";
+        EXPECT_NE(acquire(54321), first);
+        if (c.amplitude != 0) continue;
+        SIM_SetNoiseSeed(777);
+        Bench bench(c.model, 1024, 512);
+        ASSERT_EQ(bench.dma.SetInputSignal(0, {0, 0, 0, 20.0}), 0);
+        const auto records = NoiseRecords(bench, 3);
+        ASSERT_GE(records.size(), 64u);
+        double largest = 0;
+        for (size_t r = 0; r + 1 < records.size(); ++r)
+            largest = std::max(largest, std::abs(Correlation(records[r], records[r + 1])));
+        EXPECT_LT(largest, 0.2) << "consecutive records share their noise";
+        // Averaging n records divides the noise by the root of n.
+        for (size_t n : {4u, 16u}) {
+            double squares = 0;
+            size_t count = 0;
+            for (size_t group = 0; group + n <= records.size(); group += n) {
+                for (size_t i = 0; i < 1024; ++i) {
+                    double sum = 0;
+                    for (size_t r = group; r < group + n; ++r) sum += records[r][i];
+                    squares += (sum / n) * (sum / n);
+                    ++count;
+                }
+            }
+            EXPECT_NEAR(std::sqrt(squares / count), 20.0 / std::sqrt(static_cast<double>(n)),
+                        0.1 * 20.0 / std::sqrt(static_cast<double>(n)))
+                << n << " records";
+        }
+    }
 }
 
 // ---- loopback -----------------------------------------------------------------------------------
@@ -355,6 +442,46 @@ TEST_F(SimDmaTest, LoopbackHeldOutputAndPhaseRestartOnRelease) {
     }
     bench.dma.Bar0Written(0x8084000, 2);
     EXPECT_EQ(bench.FirstRecord(0)[100], 1234 - 79);
+}
+
+TEST_F(SimDmaTest, LoopbackShowsAWaveformChangeInTheNextRecordsAtTheBoardsPace) {
+    // Model 9 at its real pace, two chunks in flight as the engine keeps them; channel 0's memory
+    // changes from one level to another between two chunks' completions. Every record the
+    // board writes after the change shows the new level; none after it shows the old one.
+    FakePort port(9);
+    BoardDma::Impl dma(port);
+    ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_REALTIME), 0);
+    const uint32_t mask = ProgramWindow(dma, port.BusAddress());
+    ResetDispatcher(dma);
+    const Geometry geometry = Configure(port, 9, 1024, 512);
+    constexpr uint64_t kMemory0 = 0x8084000;  // channel 0 on model 9
+    auto fill = [&](uint16_t level) {
+        for (uint32_t point = 0; point < 8192; ++point) {
+            port.SetWaveformPoint(kMemory0, point, level);
+            dma.Bar0Written(kMemory0 + 2 * point, 2);  // what the bus does on a BAR 0 write
+        }
+    };
+    fill(1000);
+    port.SetRegister(-2026, 1);
+    ASSERT_EQ(dma.SetLoopback(true), 0);
+    std::vector<int> levels;  // lane 0's first point of every record, in order
+    uint32_t changedAt = 0;   // records written before the change was made
+    for (uint32_t chunk = 0; chunk < 12; ++chunk) {
+        QueueDescriptor(dma, ChunkTarget(port.BusAddress(), mask, chunk % 16, geometry.chunkBytes()),
+                        geometry.chunkBytes());
+        ASSERT_TRUE(WaitForStatus(dma, 0x202u)) << chunk;
+        WriteBar32(dma, 0x6000000, 0x200);
+        for (uint32_t slot = 0; slot < geometry.recordsInMemory; ++slot)
+            levels.push_back(port.Sample(SampleOffset(geometry, chunk % 16, slot, 0, 0)));
+        if (chunk == 5) {
+            fill(3000);
+            changedAt = static_cast<uint32_t>(levels.size());
+        }
+    }
+    ASSERT_EQ(levels.size(), 12u * geometry.recordsInMemory);
+    for (size_t record = 0; record < levels.size(); ++record) {
+        EXPECT_EQ(levels[record], record < changedAt ? 1000 - 79 : 3000 - 79) << record;
+    }
 }
 
 TEST_F(SimDmaTest, LoopbackOnlyOnGeneratorModels) {

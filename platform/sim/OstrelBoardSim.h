@@ -104,9 +104,11 @@ SIM_API int SIM_GetFrontEnd(int board, int input, SimFrontEnd *out);
 /* ---- DMA dispatcher and ADC ---------------------------------------------------------------------- */
 SIM_API int SIM_SetDmaPacing(int mode);
 /* Signal at one input (ADC lane on 2/4-lane boards, input channel 0..3 on single-lane boards):
-   raw code = 8192 + zero error of the current front-end setting + dcCodes
+   raw code = mid-scale + zero error of the current front-end setting + dcCodes
               + amplitudeCodes * sin(2 pi frequencyHz t) + gaussian noise of noiseCodes RMS,
-   rounded and limited to 0..AdcMaxCode; t advances by one sample period per point.
+   rounded and limited to 0..AdcMaxCode; t advances by one sample period per point. Mid-scale is
+   half the board's code range: 8192 on the 14-bit boards, 2048 on the 12-bit ones (device IDs
+   0xA004 and 0xE001). The noise differs from record to record (see SIM_SetNoiseSeed).
    Default after SIM_Reset: every input dc 0, amplitude 0, noise 0. */
 SIM_API int SIM_SetInputSignal(int board, int input, double dcCodes, double amplitudeCodes,
                                double frequencyHz, double noiseCodes);
@@ -114,6 +116,10 @@ SIM_API int SIM_SetInputSignal(int board, int input, double dcCodes, double ampl
    them); default after SIM_Reset: a fixed, documented, non-zero pattern within -300..300 codes. */
 SIM_API int SIM_SetZeroError(int board, int input, int coupling, int termination, int gain,
                              int attenuation, int codes);
+/* Every board draws the noise of each record from this seed and the record's first sample: records
+   differ from one another, and a run with the same seed and settings repeats its samples. Start-up
+   and SIM_Reset draw a fresh random seed. */
+SIM_API void SIM_SetNoiseSeed(uint64_t seed);
 /* The next count records are never written (a tag gap). */
 SIM_API int SIM_SkipRecords(int board, int count);
 /* DMA writes refused for falling outside the locked buffer. */

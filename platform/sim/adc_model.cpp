@@ -76,8 +76,7 @@ void InputStream::Configure(const Setting &setting) {
     configured_ = true;
 
     const InputSignal &signal = setting.signal;
-    const double base = kAdcMidScale + setting.zeroError + signal.dcCodes;
-    const float *noise = NoiseTable();
+    const double base = MidScaleCode(setting.adcMaxCode) + setting.zeroError + signal.dcCodes;
     const bool noisy = signal.noiseCodes != 0.0;
 
     // Sine cycles per sample, folded into [0, 1): the samples of f and of f + k x rate are equal.
@@ -93,7 +92,7 @@ void InputStream::Configure(const Setting &setting) {
     streaming_ = false;
     playedFrequencyHz_ = 0.0;
     if (!sine) {
-        cycle_ = noisy ? kNoiseTableSize : 1;
+        cycle_ = 1;
     } else {
         const double period = 1.0 / cyclesPerSample;
         if (period <= static_cast<double>(kMaxCycle)) {
@@ -115,6 +114,8 @@ void InputStream::Configure(const Setting &setting) {
     if (streaming_) {
         codes_.clear();
         codes_.shrink_to_fit();
+        values_.clear();
+        values_.shrink_to_fit();
         scratch_.resize(kSegmentSamples);
         const double step = 2.0 * std::numbers::pi * cyclesPerSample;
         for (uint32_t i = 0; i < kBlock; ++i) {
@@ -123,32 +124,62 @@ void InputStream::Configure(const Setting &setting) {
         }
         return;
     }
-    scratch_.clear();
-    codes_.resize(cycle_ + kSegmentSamples);
     const double step = sine ? 2.0 * std::numbers::pi * static_cast<double>(sinePeriods) /
                                    static_cast<double>(cycle_)
                              : 0.0;
-    for (uint64_t i = 0; i < cycle_; ++i) {
+    auto valueAt = [&](uint64_t i) {
         double value = base;
         if (sine) value += signal.amplitudeCodes * std::sin(step * static_cast<double>(i));
-        if (noisy) {
-            value += signal.noiseCodes * noise[(i + setting.noiseOffset) & (kNoiseTableSize - 1)];
-        }
-        codes_[i] = CodeOf(value);
+        return value;
+    };
+    if (noisy) {
+        codes_.clear();
+        codes_.shrink_to_fit();
+        scratch_.resize(kSegmentSamples);
+        values_.resize(cycle_ + kSegmentSamples);
+        for (uint64_t i = 0; i < cycle_; ++i) values_[i] = static_cast<float>(valueAt(i));
+        for (uint64_t i = cycle_; i < values_.size(); ++i) values_[i] = values_[i % cycle_];
+        return;
     }
+    scratch_.clear();
+    values_.clear();
+    values_.shrink_to_fit();
+    codes_.resize(cycle_ + kSegmentSamples);
+    for (uint64_t i = 0; i < cycle_; ++i) codes_[i] = CodeOf(valueAt(i));
     for (uint64_t i = cycle_; i < codes_.size(); ++i) codes_[i] = codes_[i % cycle_];
 }
 
-const int16_t *InputStream::Codes(uint64_t first, uint32_t count) {
-    if (!streaming_) return codes_.data() + first % cycle_;
-
+const int16_t *InputStream::Codes(uint64_t first, uint32_t count, uint32_t noiseShift) {
     const InputSignal &signal = setting_.signal;
-    const double base = kAdcMidScale + setting_.zeroError + signal.dcCodes;
+    const float *noise = NoiseTable();
+    const uint64_t noiseStart = first + setting_.noiseOffset + noiseShift;
+    if (!streaming_) {
+        if (values_.empty()) return codes_.data() + first % cycle_;
+        // Noisy: the precomputed values plus the noise, in runs that read the table in a row.
+        const float *values = values_.data() + first % cycle_;
+        const float noiseScale = static_cast<float>(signal.noiseCodes);
+        const float topValue = static_cast<float>(setting_.adcMaxCode);
+        int16_t *out = scratch_.data();
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t index = static_cast<uint32_t>((noiseStart + done) & (kNoiseTableSize - 1));
+            const uint32_t run = std::min(count - done, kNoiseTableSize - index);
+            const float *runNoise = noise + index;
+            for (uint32_t i = 0; i < run; ++i) {
+                float value = values[done + i] + noiseScale * runNoise[i];
+                value = value > 0.0f ? value : 0.0f;
+                value = value < topValue ? value : topValue;
+                out[done + i] = static_cast<int16_t>(static_cast<int32_t>(value + 0.5f));
+            }
+            done += run;
+        }
+        return out;
+    }
+
+    const double base = MidScaleCode(setting_.adcMaxCode) + setting_.zeroError + signal.dcCodes;
     const double amplitude = signal.amplitudeCodes;
     const double noiseCodes = signal.noiseCodes;
     const double top = static_cast<double>(setting_.adcMaxCode);
     const double *sine = SineTable();
-    const float *noise = NoiseTable();
     constexpr int kFractionBits = 20;
     constexpr double kFractionScale = 1.0 / static_cast<double>(1u << kFractionBits);
     constexpr uint64_t kQuarterCycle = uint64_t{1} << 62;
@@ -171,7 +202,7 @@ const int16_t *InputStream::Codes(uint64_t first, uint32_t count) {
         const float startSin = static_cast<float>(amplitude * sineOf(phase));
         const float startCos = static_cast<float>(amplitude * sineOf(phase + kQuarterCycle));
         // The noise table continues past its end by a block, so the block reads it in a row.
-        const float *blockNoise = noise + ((sample + setting_.noiseOffset) & (kNoiseTableSize - 1));
+        const float *blockNoise = noise + ((noiseStart + done) & (kNoiseTableSize - 1));
         // Always a whole block (a fixed trip count the compiler vectorises); the tail of the
         // last one is not copied out.
         int16_t codes[kBlock];

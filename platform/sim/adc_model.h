@@ -55,7 +55,8 @@ private:
 //
 // Most signals are periodic in samples or close to it: the stream then holds one precomputed
 // cycle (plus a copy of its start, so that any segment is contiguous) and hands out pointers into
-// it. A sine is made exactly periodic by giving the cycle a whole number of sine periods near
+// it; with noise the cycle holds the noise-free values and the noise is added per segment, read
+// from where the record's noise shift puts it. A sine is made exactly periodic by giving the cycle a whole number of sine periods near
 // kTargetCycle samples; the frequency played is then k x rate / cycle, within 2e-6 relative of the
 // one asked for. A sine whose period exceeds kMaxCycle samples is computed segment by segment
 // instead: an exact 64-bit phase, sine and cosine from an interpolated table at the start of each
@@ -80,8 +81,8 @@ public:
     // Recomputes the cycle only when the setting changed.
     void Configure(const Setting &setting);
     // Codes of sample indices first .. first + count - 1 (count <= kSegmentSamples); valid until
-    // the next call.
-    const int16_t *Codes(uint64_t first, uint32_t count);
+    // the next call. noiseShift moves where the noise is read (one value per record).
+    const int16_t *Codes(uint64_t first, uint32_t count, uint32_t noiseShift = 0);
 
     bool Streaming() const { return streaming_; }
     uint64_t Cycle() const { return cycle_; }
@@ -99,7 +100,8 @@ private:
     std::array<float, kBlock> rotationCos_{};  // streaming: cos and sin of i steps
     std::array<float, kBlock> rotationSin_{};
     double playedFrequencyHz_ = 0.0;
-    std::vector<int16_t> codes_;    // cycle_ + kSegmentSamples codes
+    std::vector<int16_t> codes_;    // noise-free: cycle_ + kSegmentSamples codes
+    std::vector<float> values_;     // noisy: cycle_ + kSegmentSamples values before the noise
     std::vector<int16_t> scratch_;  // streaming output
 };
 

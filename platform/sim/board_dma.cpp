@@ -499,7 +499,8 @@ void BoardDma::Impl::PrepareLanes(const Batch &batch) {
 }
 
 void BoardDma::Impl::WriteRecord(uint8_t *slot, const PlannedRecord &record,
-                                 const RecordGeometry &geometry) {
+                                 const RecordGeometry &geometry, uint64_t noiseSeed) {
+    const uint32_t noiseShift = NoiseShiftOf(noiseSeed, record.firstSample);
     constexpr uint32_t kSegment = InputStream::kSegmentSamples;
     const uint32_t laneCount = geometry.lanes;
     const bool aligned = reinterpret_cast<std::uintptr_t>(slot) % alignof(int16_t) == 0;
@@ -508,7 +509,7 @@ void BoardDma::Impl::WriteRecord(uint8_t *slot, const PlannedRecord &record,
         const uint32_t count =
             static_cast<uint32_t>(std::min<uint64_t>(kSegment, geometry.recordLength - done));
         for (uint32_t lane = 0; lane < laneCount; ++lane) {
-            sources[lane] = lanes_[lane].Codes(record.firstSample + done, count);
+            sources[lane] = lanes_[lane].Codes(record.firstSample + done, count, noiseShift);
         }
         uint8_t *destination = slot + 2 * done * laneCount;
         const std::size_t bytes = static_cast<std::size_t>(count) * laneCount * sizeof(int16_t);
@@ -540,6 +541,7 @@ void BoardDma::Impl::Produce(const Batch &batch) {
     const RecordGeometry &geometry = batch.geometry;
     uint64_t written = 0;
     uint64_t dropped = 0;
+    const uint64_t noiseSeed = NoiseSeed();
     try {
         PrepareLanes(batch);
     } catch (const std::bad_alloc &) {
@@ -555,7 +557,7 @@ void BoardDma::Impl::Produce(const Batch &batch) {
             ++dropped;
             continue;
         }
-        WriteRecord(view.base + (target - view.busAddress), record, geometry);
+        WriteRecord(view.base + (target - view.busAddress), record, geometry, noiseSeed);
         ++written;
     }
     recordsWritten_.fetch_add(written, std::memory_order_relaxed);

@@ -116,8 +116,9 @@ private:
     struct LaneSource {
         InputStream *input = nullptr;
         LoopbackStream *loopback = nullptr;
-        const int16_t *Codes(uint64_t first, uint32_t count) const {
-            return input != nullptr ? input->Codes(first, count) : loopback->Codes(first, count);
+        const int16_t *Codes(uint64_t first, uint32_t count, uint32_t noiseShift) const {
+            return input != nullptr ? input->Codes(first, count, noiseShift)
+                                    : loopback->Codes(first, count);
         }
     };
 
@@ -139,7 +140,8 @@ private:
     void Produce(const Batch &batch);
     void PrepareLanes(const Batch &batch);
     void RefreshWaveforms();
-    void WriteRecord(uint8_t *slot, const PlannedRecord &record, const RecordGeometry &geometry);
+    void WriteRecord(uint8_t *slot, const PlannedRecord &record, const RecordGeometry &geometry,
+                     uint64_t noiseSeed);
     void DrainNow();
     void EnsureThread();
     void ThreadMain();

@@ -1,5 +1,6 @@
 #include "platform/sim/signal_tables.h"
 
+#include <atomic>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -84,6 +85,30 @@ const AcquisitionModel *AcquisitionModelOf(int modelType) {
 double SampleRateHz(const AcquisitionModel &model, uint32_t dividerCode) {
     const uint32_t code = dividerCode < model.rateCount ? dividerCode : model.rateCount - 1;
     return model.ratesMsps[code] * 1e6;
+}
+
+namespace {
+
+uint64_t FreshSeed() {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device();
+}
+
+std::atomic<uint64_t> g_noiseSeed{FreshSeed()};
+
+}  // namespace
+
+uint64_t NoiseSeed() { return g_noiseSeed.load(std::memory_order_relaxed); }
+
+void SetNoiseSeed(uint64_t seed) { g_noiseSeed.store(seed, std::memory_order_relaxed); }
+
+uint32_t NoiseShiftOf(uint64_t seed, uint64_t firstSample) {
+    // splitmix64 of the pair: neighbouring records land far apart in the table.
+    uint64_t z = seed + 0x9E3779B97F4A7C15ull * (firstSample + 1);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<uint32_t>(z & (kNoiseTableSize - 1));
 }
 
 // Never destroyed: a board thread still running while the process exits may read them.

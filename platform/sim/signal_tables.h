@@ -13,7 +13,8 @@ constexpr uint64_t kControlRegisterOrigin = 0x8000000;
 // Bit c holds generator channel c off; the same index on every model.
 constexpr int32_t kOutputMaskRegister = -2022;
 
-constexpr int kAdcMidScale = 8192;        // raw code of a zero input
+// Raw code of a zero input: half the ADC's code range (8192 on 14-bit boards, 2048 on 12-bit ones).
+constexpr int MidScaleCode(uint32_t adcMaxCode) { return static_cast<int>((adcMaxCode + 1) / 2); }
 constexpr int kGeneratorMidCode = 8191;   // what a held generator output drives
 constexpr double kGeneratorClockHz = 300e6;
 constexpr uint32_t kWaveformPoints = 8192;
@@ -46,13 +47,20 @@ const AcquisitionModel *AcquisitionModelOf(int modelType);
 // slowest rate, as the board's divider saturates.
 double SampleRateHz(const AcquisitionModel &model, uint32_t dividerCode);
 
-// Gaussian noise of mean 0 and RMS 1 exactly (over the whole table), from a fixed seed so that
-// every run sees the same samples. kNoiseTablePadding entries after the end repeat its start, so
-// a short run of samples can be read in a row from any index.
+// Gaussian noise of mean 0 and RMS 1 exactly (over the whole table). Each record reads it from a
+// start drawn from the noise seed and the record's first sample (NoiseShiftOf), so that noise
+// differs from record to record, yet a seeded run repeats itself. kNoiseTablePadding entries
+// after the end repeat its start, so a short run of samples can be read in a row from any index.
 constexpr uint32_t kNoiseTableBits = 16;
 constexpr uint32_t kNoiseTableSize = 1u << kNoiseTableBits;
 constexpr uint32_t kNoiseTablePadding = 256;
 const float *NoiseTable();
+
+// Process-wide noise seed (SIM_SetNoiseSeed; a fresh random one at SIM_Reset and at start-up).
+uint64_t NoiseSeed();
+void SetNoiseSeed(uint64_t seed);
+// Where in the noise table the record starting at firstSample begins, for a seed.
+uint32_t NoiseShiftOf(uint64_t seed, uint64_t firstSample);
 
 // sin(2 pi i / kSineTableSize) for i = 0..kSineTableSize (one extra entry for interpolation).
 constexpr uint32_t kSineTableBits = 12;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include "OstrelBoardSim.h"
@@ -51,6 +52,8 @@ void UnregisterBoardDma(BoardDma::Impl *board) {
 
 void ResetAcquisitionSide() {
     g_pacing.store(SIM_DMA_REALTIME, std::memory_order_relaxed);
+    std::random_device device;
+    SetNoiseSeed((static_cast<uint64_t>(device()) << 32) ^ device());
     std::lock_guard<std::mutex> lock(RegistryMutex());
     for (BoardDma::Impl *board : Registry()) board->ResetSettings();
 }
@@ -60,6 +63,8 @@ void ResetAcquisitionSide() {
 using ostrel::sim::BoardDma;
 
 extern "C" {
+
+void SIM_SetNoiseSeed(uint64_t seed) { ostrel::sim::SetNoiseSeed(seed); }
 
 int SIM_SetDmaPacing(int mode) {
     if (mode != SIM_DMA_IMMEDIATE && mode != SIM_DMA_REALTIME && mode != SIM_DMA_MAXRATE) {

@@ -1,4 +1,5 @@
-"""Small helpers that call an export and turn its out arguments into Python values."""
+"""Small helpers that call an export and turn its out arguments into Python values. Every call
+holds the library's lock (the engine is a one-thread library)."""
 import ctypes
 
 from . import _library
@@ -7,7 +8,14 @@ from .errors import check
 
 def call(name, *arguments):
     """Calls an engine export; raises DAQError when it refuses."""
-    return check(name, getattr(_library.engine, name)(*arguments))
+    with _library.lock:
+        return check(name, getattr(_library.engine, name)(*arguments))
+
+
+def raw(name, *arguments):
+    """Calls an engine export and returns its result as it is."""
+    with _library.lock:
+        return getattr(_library.engine, name)(*arguments)
 
 
 def get(name, ctype, *leading):

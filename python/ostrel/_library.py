@@ -1,14 +1,22 @@
 """Loading of the native libraries and the C prototypes of their exports."""
 import ctypes
-import ctypes.util
+import threading
 import os
 import sys
 from pathlib import Path
 
-_ENGINE = {"linux": "libOstrelDAQEngine.so", "win32": "OstrelDAQEngine.dll",
-           "darwin": "libOstrelDAQEngine.dylib"}
-_SIM = {"linux": "libOstrelBoardSim.so", "win32": "OstrelBoardSim.dll",
-        "darwin": "libOstrelBoardSim.dylib"}
+_ENGINE = {"linux": ("libOstrelDAQEngine.so", "libOstrelDAQEngine.so.0"),
+           "win32": ("OstrelDAQEngine.dll",),
+           "darwin": ("libOstrelDAQEngine.dylib",)}
+_SIM = {"linux": ("libOstrelBoardSim.so", "libOstrelBoardSim.so.0"),
+        "win32": ("OstrelBoardSim.dll",),
+        "darwin": ("libOstrelBoardSim.dylib",)}
+
+# Where a checkout builds the libraries (scripts/demo.sh, scripts/test.sh): used when the package
+# is imported from the source folder python/ without installing it.
+_CHECKOUT_BUILD = Path(__file__).resolve().parent.parent.parent / "build" / "default"
+_CHECKOUT_FOLDERS = {"libOstrelDAQEngine": "engine", "libOstrelBoardSim": "platform/sim",
+                     "OstrelDAQEngine": "engine", "OstrelBoardSim": "platform/sim"}
 
 
 def _platform_key():
@@ -16,32 +24,36 @@ def _platform_key():
         "darwin" if sys.platform == "darwin" else "linux")
 
 
-def _candidates(file_name):
-    """Places to look for a native library, most specific first: OSTREL_LIBRARY_DIR (folders,
-    separated like PATH), the package's own lib folder, then the system's search."""
+def _folders(stem):
+    """Folders to look in, most specific first: OSTREL_LIBRARY_DIR (folders separated like
+    PATH), the package's own lib folder (an installed wheel), then a checkout's build folder."""
     for entry in os.environ.get("OSTREL_LIBRARY_DIR", "").split(os.pathsep):
         if entry:
-            yield Path(entry) / file_name
-    yield Path(__file__).resolve().parent / "lib" / file_name
-    found = ctypes.util.find_library(file_name[3:].split(".")[0] if file_name.startswith("lib")
-                                     else file_name.split(".")[0])
-    if found and os.path.isabs(found):
-        yield Path(found)
+            yield Path(entry)
+    yield Path(__file__).resolve().parent / "lib"
+    yield _CHECKOUT_BUILD / _CHECKOUT_FOLDERS[stem]
 
 
 def _load(table, mode):
-    file_name = table[_platform_key()]
+    names = table[_platform_key()]
+    stem = names[0].split(".")[0]
     tried = []
-    for candidate in _candidates(file_name):
-        if not candidate.exists():
+    for folder in _folders(stem):
+        for name in names:
+            candidate = folder / name
+            if candidate.exists():
+                return ctypes.CDLL(str(candidate), mode=mode)
             tried.append(str(candidate))
-            continue
-        return ctypes.CDLL(str(candidate), mode=mode)
-    try:
-        return ctypes.CDLL(file_name, mode=mode)
-    except OSError as error:
-        raise OSError(f"cannot load {file_name}; set OSTREL_LIBRARY_DIR to the folder that "
-                      f"holds it (looked in: {', '.join(tried) or 'nowhere'})") from error
+    for name in names:  # the system's search path (an installed prefix in ld.so.conf)
+        try:
+            return ctypes.CDLL(name, mode=mode)
+        except OSError:
+            pass
+    raise OSError(
+        f"cannot load {names[0]}: looked in {', '.join(tried)} and the system's library path. "
+        f"Install the package with its libraries (scripts/install-python.sh), or set "
+        f"OSTREL_LIBRARY_DIR to the folders that hold {_ENGINE[_platform_key()][0]} and "
+        f"{_SIM[_platform_key()][0]} (separated by '{os.pathsep}').")
 
 
 # The simulator first and globally, so that the engine binds to the same instance.
@@ -165,3 +177,8 @@ def _bind(library, prototypes):
 _bind(engine, _ENGINE_PROTOTYPES)
 _bind(sim, _SIM_PROTOTYPES)
 EXPORTS = tuple(sorted(_ENGINE_PROTOTYPES))
+
+# The engine is a one-thread library with process-wide state: every call into it goes through
+# this lock, and a sequence of calls that must not be split (ask the frame shape, then read the
+# frame into a buffer of that shape) holds it across.
+lock = threading.RLock()

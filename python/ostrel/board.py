@@ -1,17 +1,48 @@
 """One opened board: record geometry, clock, trigger, front end, acquisition, calibration,
 diagnostics and the generator, with Python names and types."""
+import atexit
 import ctypes
+import math
+import numbers
 import time
 
 import numpy as np
 
 from . import _library
-from ._calls import call, get, get_many
+from ._calls import call, get, get_many, raw
 from .errors import DAQError
 from .generator import Generator
 
 _UNSET = -(2 ** 31)  # a getter leaves this when the model has nothing to report
 _i32, _u32, _f32 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_float
+
+#: The geometry acquire(), frames() and start() configure on a board not configured yet: records
+#: of 1024 points per lane, 64 records per frame (the engine raises the record count so that a
+#: frame holds at least 524288 points over all lanes; frame_shape tells the shape in force).
+DEFAULT_RECORD_LENGTH = 1024
+DEFAULT_RECORD_NUMBER = 64
+# Points per lane a record length must be a multiple of, by model code: models 6, 9 and 10 write
+# the length in groups of 4 points, model 7 (and the 0xE001 board, code 0) in groups of 8.
+_RECORD_LENGTH_STEPS = {6: 4, 7: 8, 0: 8, 9: 4, 10: 4}
+
+#: The longest wait for one frame that wait_for_frame, frames and acquire accept, in seconds.
+MAX_TIMEOUT = 86400.0
+
+
+def check_timeout(timeout):
+    """Returns timeout as a float of seconds; raises ValueError unless 0 < timeout <= one day."""
+    if isinstance(timeout, bool) or not isinstance(timeout, numbers.Real):
+        raise ValueError(f"timeout must be a number of seconds, not {timeout!r}")
+    value = float(timeout)
+    if not (math.isfinite(value) and 0.0 < value <= MAX_TIMEOUT):
+        raise ValueError(f"timeout must lie in (0, {MAX_TIMEOUT:g}] seconds, not {timeout!r}")
+    return value
+
+
+def _check_count(name, value, minimum):
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral) or value < minimum:
+        raise ValueError(f"{name} must be a whole number >= {minimum}, not {value!r}")
+    return int(value)
 
 
 def _optional(name, *leading):
@@ -33,7 +64,14 @@ class Lane:
 
     def _set(self, setting, value):
         self._board._require_open()
-        call(f"DAQ_Set{setting}", self.index, int(value))
+        with _library.lock:
+            count = get(f"DAQ_Get{setting}Number", _i32)
+            if isinstance(value, bool) or not isinstance(value, numbers.Integral) or not (
+                    0 <= value < count):
+                allowed = f"0..{count - 1}" if count > 0 else "none on this board"
+                raise ValueError(f"{setting.lower()} {value!r} is not a setting of this board "
+                                 f"(valid: {allowed})")
+            call(f"DAQ_Set{setting}", self.index, int(value))
 
     gain = property(lambda self: self._get("Gain"), lambda self, v: self._set("Gain", v))
     attenuation = property(lambda self: self._get("Attenuation"),
@@ -59,31 +97,34 @@ class Board:
     _open_board = None
 
     def __init__(self, index=0):
-        if Board._open_board is not None:
-            raise DAQError("DAQ_OpenDevice", -1, "another Board is open; close it first")
-        self.index = int(index)
-        scanned = _i32()
-        call("DAQ_CheckSystem", ctypes.byref(scanned))
-        count = get("DAQ_GetDeviceNum", _i32)
-        if not 0 <= self.index < count:
-            _library.engine.DAQ_CloseDevice()
-            raise DAQError("DAQ_OpenDevice", -1,
-                           f"no board at index {self.index} ({count} on the bus)")
-        result = _library.engine.DAQ_OpenDevice(self.index)
-        if result != 0:
-            _library.engine.DAQ_CloseDevice()
-            raise DAQError("DAQ_OpenDevice", result, _OPEN_FAILURES.get(result, ""))
-        self._open = True
-        Board._open_board = self
+        with _library.lock:
+            if Board._open_board is not None:
+                raise DAQError("DAQ_OpenDevice", -1, "another Board is open; close it first")
+            self.index = int(index)
+            scanned = _i32()
+            call("DAQ_CheckSystem", ctypes.byref(scanned))
+            count = get("DAQ_GetDeviceNum", _i32)
+            if not 0 <= self.index < count:
+                raw("DAQ_CloseDevice")
+                raise DAQError("DAQ_OpenDevice", -1,
+                               f"no board at index {self.index} ({count} on the bus)")
+            result = raw("DAQ_OpenDevice", self.index)
+            if result != 0:
+                raw("DAQ_CloseDevice")
+                raise DAQError("DAQ_OpenDevice", result, _OPEN_FAILURES.get(result, ""))
+            self._open = True
+            self._configured = False
+            Board._open_board = self
         self.generator = Generator(self)
 
     # ---- lifetime ---------------------------------------------------------------------------
     def close(self):
         """Stops acquisition and closes the board; safe to call twice."""
-        if getattr(self, "_open", False):
-            self._open = False
-            Board._open_board = None
-            call("DAQ_CloseDevice")
+        with _library.lock:
+            if getattr(self, "_open", False):
+                self._open = False
+                Board._open_board = None
+                call("DAQ_CloseDevice")
 
     def __enter__(self):
         return self
@@ -203,55 +244,114 @@ class Board:
         call("WriteMemory32", int(index), int(value) & 0xFFFFFFFF)
 
     # ---- acquisition --------------------------------------------------------------------------
-    def configure(self, record_length, record_number, start=False):
-        """Configures records of record_length points per lane, record_number records per frame."""
+    def configure(self, record_length=DEFAULT_RECORD_LENGTH, record_number=DEFAULT_RECORD_NUMBER,
+                  start=False):
+        """Configures records of record_length points per lane and at least record_number records
+        per frame (the engine raises the count so that a frame holds at least 524288 points over
+        all lanes); frame_shape gives the shape in force."""
         self._require_open()
         name = "DAQ_ConfigAcquisition_and_Start" if start else "DAQ_ConfigAcquisition"
-        call(name, int(record_length), int(record_number))
-        self._frame_shape = (self.lane_count, int(record_length) * int(record_number))
+        with _library.lock:
+            maximum = self.max_record_length
+            length = _check_count("record_length", record_length, 32)
+            step = _RECORD_LENGTH_STEPS.get(self.model, 1)
+            if length > maximum or length % step:
+                multiple = f", a multiple of {step}" if step > 1 else ""
+                raise ValueError(f"record_length must lie in 32..{maximum}{multiple} on this "
+                                 f"board, not {length}")
+            number = _check_count("record_number", record_number, 1)
+            call(name, length, number)
+            self._configured = True
+            self._requested = (length, number)
+
+    def _ensure_configured(self):
+        if not getattr(self, "_configured", False):
+            self.configure(DEFAULT_RECORD_LENGTH, DEFAULT_RECORD_NUMBER)
 
     def start(self):
+        """Starts the acquisition thread, configuring the default geometry first on a board that
+        was not configured."""
         self._require_open()
-        call("DAQ_StartAcquisition")
+        with _library.lock:
+            self._ensure_configured()
+            call("DAQ_StartAcquisition")
 
     def stop(self):
         call("DAQ_StopAcquisition")
 
     @property
     def new_frame_available(self):
-        return _library.engine.DAQ_NewDataFrameAvailable() == 1
+        return raw("DAQ_NewDataFrameAvailable") == 1
 
     @property
     def frame_shape(self):
-        shape = getattr(self, "_frame_shape", None)
-        if shape is None:
-            raise DAQError("DAQ_ConfigAcquisition", -1, "configure the acquisition first")
-        return shape
+        """(lanes, points per lane) of the frame a read returns now: the configured record length
+        times the records per frame, as the engine reports them right now (a calibration or
+        another configuration may have changed them)."""
+        return self._frame_geometry()[:2]
+
+    def _frame_geometry(self):
+        """(lanes, points per lane returned, points per lane the engine may write). The engine
+        returns the first configured-count records of a frame whose count it may have raised;
+        its getters report the raised count, so a read goes through a buffer sized for both."""
+        self._require_open()
+        with _library.lock:
+            if not getattr(self, "_configured", False):
+                raise DAQError("DAQ_ConfigAcquisition", -1,
+                               "configure the acquisition first (or use acquire(), which "
+                               "configures the default geometry)")
+            lanes = self.lane_count
+            length = _optional("DAQ_GetRecordLength")
+            number = _optional("DAQ_GetRecordNumber")
+            if not lanes or not length or not number or length < 0 or number < 0:
+                raise DAQError("DAQ_GetRecordLength", -1,
+                               f"the engine reports no frame geometry (lanes {lanes}, record "
+                               f"length {length}, records {number})")
+            asked_length, asked_number = self._requested
+            points = length * min(number, asked_number)
+            capacity = max(length, asked_length) * max(number, asked_number)
+            return lanes, points, capacity
 
     def latest_frame(self, out=None):
-        """Reads the latest frame into out (or a new array) of shape (lanes, points), int16."""
-        lanes, points = self.frame_shape
-        if out is None:
-            out = np.empty((lanes, points), dtype=np.int16)
-        elif (out.shape != (lanes, points) or out.dtype != np.int16
-              or not out.flags.c_contiguous or not out.flags.writeable):
-            raise ValueError(f"out must be a writable C-contiguous int16 array of shape "
-                             f"{(lanes, points)}")
-        pointers = [out[lane].ctypes.data if lane < lanes else None for lane in range(4)]
-        call("DAQ_GetLatestFrame", *pointers)
+        """Reads the latest frame into out (or a new array) of shape (lanes, points), int16. The
+        shape is asked of the engine right before the read, under the library's lock, and the
+        engine writes into a buffer of the largest frame it may deliver, never into out."""
+        with _library.lock:
+            lanes, points, capacity = self._frame_geometry()
+            if out is None:
+                out = np.empty((lanes, points), dtype=np.int16)
+            elif (not isinstance(out, np.ndarray) or out.shape != (lanes, points)
+                  or out.dtype != np.int16 or not out.flags.writeable):
+                raise ValueError(f"out must be a writable int16 array of shape "
+                                 f"{(lanes, points)} (the frame in force)")
+            scratch = getattr(self, "_scratch", None)
+            if scratch is None or scratch.shape != (lanes, capacity):
+                scratch = self._scratch = np.empty((lanes, capacity), dtype=np.int16)
+            pointers = [scratch[lane].ctypes.data if lane < lanes else None
+                        for lane in range(4)]
+            call("DAQ_GetLatestFrame", *pointers)
+            np.copyto(out, scratch[:, :points])
         return out
 
     def wait_for_frame(self, timeout=5.0):
-        """Waits until a new frame is announced; raises TimeoutError after timeout seconds."""
-        deadline = time.monotonic() + timeout
-        while _library.engine.DAQ_NewDataFrameAvailable() != 1:
+        """Waits until a new frame is announced; raises TimeoutError after timeout seconds
+        (0 < timeout <= MAX_TIMEOUT, else ValueError)."""
+        seconds = check_timeout(timeout)
+        deadline = time.monotonic() + seconds
+        while raw("DAQ_NewDataFrameAvailable") != 1:
             if time.monotonic() > deadline:
-                raise TimeoutError("no frame within %.1f s" % timeout)
+                raise TimeoutError("no frame within %g s" % seconds)
             time.sleep(0.0002)
 
     def frames(self, count=None, timeout=5.0):
         """Yields frames as they are announced, each a new (lanes, points) int16 array; starts
         and stops the acquisition around the iteration."""
+        check_timeout(timeout)
+        if count is not None:
+            count = _check_count("count", count, 0)
+        return self._frames(count, timeout)
+
+    def _frames(self, count, timeout):
         self.start()
         try:
             produced = 0
@@ -263,16 +363,25 @@ class Board:
             self.stop()
 
     def acquire(self, frames=1, timeout=5.0):
-        """Acquires frames consecutive frames into one (frames, lanes, points) int16 array."""
-        lanes, points = self.frame_shape
-        out = np.empty((int(frames), lanes, points), dtype=np.int16)
-        self.start()
-        try:
-            for index in range(int(frames)):
-                self.wait_for_frame(timeout)
-                self.latest_frame(out[index])
-        finally:
-            self.stop()
+        """Acquires frames consecutive frames into one (frames, lanes, points) int16 array. A
+        board not configured yet gets the default geometry (DEFAULT_RECORD_LENGTH points,
+        DEFAULT_RECORD_NUMBER records)."""
+        count = _check_count("frames", frames, 1)
+        check_timeout(timeout)
+        self._require_open()
+        # One acquisition at a time: no other thread reconfigures the board under it.
+        with _library.lock:
+            self._ensure_configured()
+            lanes, points = self.frame_shape
+            out = np.empty((count, lanes, points), dtype=np.int16)
+            # The frame in force stays so: this thread holds the lock until the last read.
+            self.start()
+            try:
+                for index in range(count):
+                    self.wait_for_frame(timeout)
+                    self.latest_frame(out[index])
+            finally:
+                self.stop()
         return out
 
     @property
@@ -336,6 +445,20 @@ _OPEN_FAILURES = {-1: "no board or the driver library cannot be opened",
                   -4: "DMA buffer cannot be locked"}
 
 
+def _close_at_exit():
+    """Closes a board left open at interpreter exit, so that the engine's acquisition thread is
+    stopped before the interpreter and its buffers go away."""
+    board = Board._open_board
+    if board is not None:
+        try:
+            board.close()
+        except Exception:  # nothing to report to at exit
+            pass
+
+
+atexit.register(_close_at_exit)
+
+
 def boards():
     """Lists the boards on the bus: dicts of index, vendor and device ID, location and model."""
     count = _i32()
@@ -348,6 +471,7 @@ def boards():
                        "bus": values[2], "slot": values[3], "function": values[4],
                        "model": get("DAQ_GetDeviceModel", _i32, index)})
     # The check leaves the driver library open; closing with nothing open gives it back.
-    if Board._open_board is None:
-        _library.engine.DAQ_CloseDevice()
+    with _library.lock:
+        if Board._open_board is None:
+            raw("DAQ_CloseDevice")
     return listed

@@ -1,5 +1,8 @@
 """The ostrel-daq command-line tool on the simulated bus."""
+import re
+import signal
 import subprocess
+import time
 
 import numpy as np
 import pytest
@@ -59,24 +62,158 @@ def test_awg_sets_a_channel(tool):
     assert "channel 1: square" in out
 
 
-@pytest.mark.parametrize("arguments, message", [
+# Every bad input: refused before the board is touched, exit status 2, the valid range named.
+BAD_INPUT = [
     (["frobnicate"], "unknown command"),
     (["info"], "needs a board index"),
     (["info", "x"], "not a whole number"),
     (["acquire", "0"], "--output"),
     (["acquire", "0", "--output", "f.txt"], ".csv or .npy"),
-    (["acquire", "0", "--output", "f.npy", "--frames", "0"], "--frames must lie in"),
-    (["awg", "0", "--shape", "sawtooth"], "--shape"),
+    (["acquire", "0", "--plot", "f.png"], "--plot must end in .svg"),
+    (["acquire", "0", "--output", "f.npy", "--frames", "0"], "--frames must lie in 1..1000000 (got 0)"),
+    (["acquire", "0", "--output", "f.npy", "--records", "0"], "--records must lie in 1.."),
+    (["awg", "0", "--shape", "sawtooth"], "unknown shape 'sawtooth'; known: sine, square, triangle"),
     (["info", "0", "--bogus", "1"], "unknown option"),
-    (["--simulate", "XYZ", "list"], "--simulate"),
+    (["--simulate", "XYZ", "list"], "known: A001 (model 5"),
+    (["--simulate", "BEEF", "list"], "unknown device ID 'BEEF'; known: A001"),
     (["--simulate", "A001", "awg", "0"], "no waveform generator"),
-    (["--simulate", "A001", "info", "3"], "no board 3"),
-])
-def test_bad_input_gives_a_clear_message_and_non_zero_exit(tool, arguments, message, tmp_path):
+    (["--simulate", "A001", "info", "3"], "no board 3 (1 on the bus: indices 0..0)"),
+    (["--simulate", "A002", "acquire", "0", "--clock", "7", "--output", "f.npy"],
+     "--clock must lie in 0..5 on this board (got 7); its rates by divider code: 0: 150"),
+    (["--simulate", "A001", "acquire", "0", "--clock", "21", "--output", "f.npy"],
+     "--clock must lie in 0..20 on this board (got 21)"),
+    (["--simulate", "A001", "acquire", "0", "--record-length", "100000", "--output", "f.npy"],
+     "--record-length must lie in 32..16384 on this board (got 100000)"),
+    (["--simulate", "A005", "acquire", "0", "--record-length", "16384", "--output", "f.npy"],
+     "--record-length must lie in 32..8192 on this board"),
+    (["--simulate", "A006", "acquire", "0", "--record-length", "1001", "--output", "f.npy"],
+     "multiple of 4 on this board (got 1001)"),
+    (["--simulate", "A004", "acquire", "0", "--record-length", "1028", "--output", "f.npy"],
+     "multiple of 8 on this board (got 1028)"),
+    (["--simulate", "A002", "acquire", "0", "--record-length", "1002", "--output", "f.npy"],
+     "multiple of 4 on this board"),
+    (["--simulate", "A007", "acquire", "0", "--record-length", "33", "--output", "f.npy"],
+     "multiple of 4 on this board"),
+    (["acquire", "0", "--record-length", "16", "--output", "f.npy"],
+     "--record-length must lie in 32..1048576 (got 16)"),
+    (["--simulate", "A006", "acquire", "0", "--records", "100000000", "--output", "f.npy"],
+     "--records must lie in 1..16777216"),
+    (["--simulate", "A006", "acquire", "0", "--record-length", "16384", "--records", "10000",
+      "--output", "f.npy"], "--records must lie in 1..8192 for a record length of 16384"),
+    (["acquire", "0", "--timeout", "1e300", "--output", "f.npy"],
+     "--timeout must lie in 0.001..86400 s (got 1e300)"),
+    (["acquire", "0", "--timeout", "nan", "--output", "f.npy"], "--timeout must lie in 0.001..86400 s"),
+    (["acquire", "0", "--timeout", "inf", "--output", "f.npy"], "--timeout must lie in 0.001..86400 s"),
+    (["acquire", "0", "--timeout", "-3", "--output", "f.npy"], "--timeout must lie in 0.001..86400 s"),
+    (["acquire", "0", "--timeout", "soon", "--output", "f.npy"], "--timeout: not a number"),
+    (["acquire", "0", "--output", "missing/dir/f.npy"],
+     "cannot write 'missing/dir/f.npy': No such file or directory"),
+    (["acquire", "0", "--output", "adir.npy"], "cannot write 'adir.npy': it is a directory"),
+    (["acquire", "0", "--output", "f.npy", "--plot", "missing/t.svg"], "cannot write 'missing/t.svg'"),
+    (["--simulate", "A001", "acquire", "0", "--loopback", "--output", "f.npy"],
+     "--loopback needs a board with a waveform generator"),
+    (["--simulate", "A006", "acquire", "0", "--awg", "saw:1e6:2", "--output", "f.npy"],
+     "--awg: unknown shape 'saw'"),
+    (["--simulate", "A006", "acquire", "0", "--awg", "sine:1e6", "--output", "f.npy"],
+     "--awg takes SHAPE:FREQUENCY:AMPLITUDE"),
+    (["--simulate", "A006", "acquire", "0", "--awg", "sine:1e12:2", "--output", "f.npy"],
+     "--awg frequency must lie in 0..1.5e+08 Hz (got 1e+12)"),
+    (["--simulate", "A006", "acquire", "0", "--awg", "sine:1e6:2,sine:1e6:2,sine:1e6:2",
+      "--output", "f.npy"], "one or two waveforms"),
+    (["--simulate", "A006", "awg", "0", "--frequency", "1e12"], "--frequency must lie in 0..1.5e+08 Hz (got 1e12)"),
+    (["--simulate", "A006", "awg", "0", "--frequency", "nan"], "--frequency must lie in 0..1.5e+08 Hz"),
+    (["--simulate", "A006", "awg", "0", "--amplitude", "100"], "--amplitude must lie in 0..4.75"),
+    (["--simulate", "A006", "awg", "0", "--amplitude", "-3"], "--amplitude must lie in 0..4.75"),
+    (["--simulate", "A006", "awg", "0", "--amplitude", "2", "--offset", "2"],
+     "--offset must lie in -1.375..1.375"),
+    (["--simulate", "A006", "awg", "0", "--duty", "2"], "--duty must lie in 0..1 (got 2)"),
+    (["--simulate", "A006", "awg", "0", "--phase", "10"], "--phase must lie in -6.28319..6.28319 radians"),
+    (["--simulate", "A006", "awg", "0", "--channel", "2"], "--channel must lie in 0..1 (got 2)"),
+]
+
+
+@pytest.mark.parametrize("arguments, message", BAD_INPUT)
+def test_bad_input_is_refused_with_the_valid_range_and_exit_status_2(tool, arguments, message,
+                                                                     tmp_path):
+    (tmp_path / "adir.npy").mkdir()
     result = subprocess.run([tool, *arguments], capture_output=True, text=True, timeout=60,
                             cwd=tmp_path)
-    assert result.returncode != 0
+    assert result.returncode == 2, (result.returncode, result.stdout, result.stderr)
     assert message in result.stderr
+    assert result.stdout == ""
+    # Nothing was written: no output file, no temporary one.
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["adir.npy"]
+
+
+def test_a_board_that_fails_gives_exit_status_1_and_leaves_no_file(tool, tmp_path):
+    # Model 5 at its slowest rate (0.5 MS/s): one frame of 16384 x 4096 points takes minutes.
+    result = subprocess.run([tool, "--simulate", "A001", "acquire", "0", "--clock", "20",
+                             "--record-length", "16384", "--records", "4096", "--timeout", "0.2",
+                             "--output", "frames.npy", "--plot", "trace.svg"],
+                            capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert result.returncode == 1, result.stderr
+    assert "no frame within 0.2 s (frame 1 of 1)" in result.stderr
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
+def test_an_interrupted_acquire_leaves_no_file(tool, tmp_path, signal_number):
+    process = subprocess.Popen([tool, "--simulate", "A001", "acquire", "0", "--clock", "20",
+                                "--record-length", "16384", "--records", "4096", "--timeout", "60",
+                                "--output", "frames.npy", "--plot", "trace.svg"],
+                               cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    while len(list(tmp_path.iterdir())) < 2 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    assert len(list(tmp_path.iterdir())) == 2  # both temporary files exist: it is acquiring
+    process.send_signal(signal_number)
+    assert process.wait(30) == -signal_number
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_loopback_plays_the_generator_into_the_lanes_and_plots_them(tool, tmp_path):
+    out = run(tool, "--simulate", "A006", "--loopback", "acquire", "0", "--awg",
+              "sine:1e6:2,square:2.5e6:3", "--frames", "2", "--output", str(tmp_path / "f.npy"),
+              "--plot", str(tmp_path / "trace.svg")).stdout
+    frames = np.load(tmp_path / "f.npy")
+    assert frames.shape == (2, 2, 1024 * 64)
+    rate = 250e6
+    for lane, (frequency, amplitude) in enumerate(((1e6, 2.0), (2.5e6, 3.0))):
+        # Amplitude 4.75 spans the 14-bit range: 8191.5 codes from the middle.
+        swing = 2 * amplitude / 4.75 * 8191.5
+        records = frames[1, lane].astype(np.float64).reshape(-1, 1024)
+        # A record the acquisition thread missed on a loaded machine holds older contents; the
+        # waveform is judged on the records that came.
+        records = records[np.ptp(records, axis=1) > 0.9 * swing]
+        assert len(records) >= 48
+        centred = records - (records.max() + records.min()) / 2
+        rising = np.count_nonzero((centred[:, :-1] < 0) & (centred[:, 1:] >= 0), axis=1)
+        assert rising.mean() == pytest.approx(frequency * 1024 / rate, abs=0.3)
+        assert np.percentile(records, 99.9) - np.percentile(records, 0.1) == pytest.approx(
+            swing, rel=0.02)
+    svg = (tmp_path / "trace.svg").read_text()
+    assert svg.startswith("<svg") and svg.rstrip().endswith("</svg>")
+    assert svg.count("<polyline") == 2
+    assert "generator looped back" in svg
+    assert "scope trace" in out
+    assert [path.name for path in sorted(tmp_path.iterdir())] == ["f.npy", "trace.svg"]
+
+
+def test_rates_are_measured_over_the_run_and_within_the_boards_pace(tool, tmp_path):
+    for device, lanes, megasamples in (("A006", 2, 250.0), ("A001", 1, 50.0)):
+        out = run(tool, "--simulate", device, "acquire", "0", "--frames", "20",
+                  "--output", str(tmp_path / "f.npy")).stdout
+        found = re.search(r"in ([0-9.]+) s: ([0-9.]+) frames/s, ([0-9.]+) MB/s read \(the board "
+                          r"produces ([0-9.]+) MB/s", out)
+        assert found, out
+        seconds, per_second, read, board = (float(value) for value in found.groups())
+        assert board == pytest.approx(megasamples * lanes * 2)
+        assert 0 < read <= board
+        frame_bytes = 2 * lanes * 1024 * 64
+        # The time is printed to a tenth of a millisecond.
+        tolerance = 0.005 + 0.00005 / seconds
+        assert read == pytest.approx(20 * frame_bytes / seconds / 1e6, rel=tolerance)
+        assert per_second == pytest.approx(20 / seconds, rel=tolerance)
 
 
 def test_help_on_each_command(tool):

@@ -1,28 +1,34 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <numbers>
+#include <optional>
+#include <sstream>
 #include <thread>
 #include <vector>
 
+#include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
 #include "output_file.h"
 #include "progress_bar.h"
+#include "trace_plot.h"
 
 namespace ostrel_daq {
 
 EngineError::EngineError(const std::string &function, int result)
-    : std::runtime_error(function + " returned " + std::to_string(result)) {}
-
-namespace {
+    : std::runtime_error("the board refused: " + function + " returned " + std::to_string(result)) {}
 
 int Check(const char *function, int result) {
     if (result < 0) throw EngineError(function, result);
     return result;
 }
+
+namespace {
 
 // Opens one board for the lifetime of a command and always closes it.
 class OpenBoard {
@@ -34,8 +40,10 @@ public:
         DAQ_GetDeviceNum(&count);
         if (index >= count) {
             DAQ_CloseDevice();
-            throw std::invalid_argument("no board " + std::to_string(index) + " (" +
-                                        std::to_string(count) + " on the bus)");
+            throw std::invalid_argument(
+                "no board " + std::to_string(index) + " (" + std::to_string(count) +
+                " on the bus" +
+                (count > 0 ? ": indices 0.." + std::to_string(count - 1) : std::string()) + ")");
         }
         const int result = DAQ_OpenDevice(index);
         if (result != 0) {
@@ -135,47 +143,238 @@ int ShowInfo(const CommandLine &line) {
     return 0;
 }
 
+namespace {
+
+constexpr size_t kPlotPoints = 2000;
+
+// Points per lane a record length must be a multiple of: models 6, 9 and 10 write the length in
+// groups of 4 points, model 7 (and the 0xE001 board, model code 0) in groups of 8.
+long RecordLengthStep(int model) {
+    switch (model) {
+    case 6: case 9: case 10: return 4;
+    case 7: case 0: return 8;
+    default: return 1;
+    }
+}
+
+std::string RatesText() {
+    float rate = 0;
+    int32_t count = 0;
+    DAQ_CheckSamplingRates(0, &rate, &count);
+    std::string text;
+    for (int code = 0; code < count; ++code) {
+        DAQ_CheckSamplingRates(code, &rate, &count);
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%s%d: %g", code ? ", " : "", code, rate);
+        text += entry;
+    }
+    return text + " MS/s";
+}
+
+// The divider code of --clock, checked against the open board's table.
+std::optional<int32_t> ClockOption(const CommandLine &line) {
+    if (!line.options.count("--clock")) return std::nullopt;
+    const long code = OptionInteger(line, "--clock", 0, 0, 1 << 20);
+    float rate = 0;
+    int32_t count = 0;
+    DAQ_CheckSamplingRates(0, &rate, &count);
+    if (code >= count)
+        throw std::invalid_argument("--clock must lie in 0.." + std::to_string(count - 1) +
+                                    " on this board (got " + std::to_string(code) +
+                                    "); its rates by divider code: " + RatesText());
+    return static_cast<int32_t>(code);
+}
+
+}  // namespace
+
+WaveSpec ParseWaveSpec(const std::string &text, const std::string &what) {
+    std::vector<std::string> fields;
+    std::stringstream stream(text);
+    std::string field;
+    while (std::getline(stream, field, ':')) fields.push_back(field);
+    if (fields.size() < 3 || fields.size() > 5)
+        throw std::invalid_argument(what + " takes SHAPE:FREQUENCY:AMPLITUDE[:OFFSET[:DUTY]] "
+                                           "such as sine:1e6:2 (got '" + text + "')");
+    WaveSpec spec;
+    spec.shape = fields[0];
+    spec.type = ShapeCode(spec.shape, what);
+    spec.frequency = ParseNumber(fields[1], what + " frequency");
+    spec.amplitude = ParseNumber(fields[2], what + " amplitude");
+    if (fields.size() > 3) spec.offset = ParseNumber(fields[3], what + " offset");
+    if (fields.size() > 4) spec.duty = ParseNumber(fields[4], what + " duty cycle");
+    else if (spec.type != 0) spec.duty = 0.5;  // a square or triangle with no duty cycle: even
+    CheckWave(spec, what);
+    return spec;
+}
+
+int ShapeCode(const std::string &shape, const std::string &what) {
+    if (shape == "sine") return 0;
+    if (shape == "square") return 1;
+    if (shape == "triangle") return 2;
+    throw std::invalid_argument(what + ": unknown shape '" + shape +
+                                "'; known: sine, square, triangle");
+}
+
+void CheckWave(const WaveSpec &spec, const std::string &what) {
+    auto within = [&](const std::string &name, double value, double low, double high,
+                      const std::string &unit) {
+        if (!(value >= low && value <= high)) {
+            char got[32];
+            std::snprintf(got, sizeof got, "%g", value);
+            throw std::invalid_argument(RangeMessage(what + name, low, high, unit, got));
+        }
+    };
+    within(" frequency", spec.frequency, 0.0, kMaxGeneratorHz, "Hz");
+    within(" amplitude", spec.amplitude, 0.0, kFullScale, "(4.75 spans the whole code range)");
+    // The waveform must stay within the codes: amplitude + 2 x |offset| <= 4.75.
+    const double offsetLimit = (kFullScale - spec.amplitude) / 2;
+    within(" offset", spec.offset, -offsetLimit, offsetLimit,
+           "for that amplitude (amplitude + 2 x |offset| <= 4.75)");
+    if (spec.duty) within(" duty cycle", *spec.duty, 0.0, 1.0, "");
+}
+
+void PlayWave(int channel, const WaveSpec &spec) {
+    if (spec.duty)
+        Check("AWG_SetDutycycle", AWG_SetDutycycle(channel, static_cast<float>(*spec.duty)));
+    Check("AWG_SetWaveformType", AWG_SetWaveformType(channel, spec.type));
+    // Amplitude down to 0 first, so that the waveform never leaves the codes on the way.
+    Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, 0.0f));
+    Check("AWG_SetOffset", AWG_SetOffset(channel, static_cast<float>(spec.offset)));
+    Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, static_cast<float>(spec.amplitude)));
+    Check("AWG_SetFrequency", AWG_SetFrequency(channel, spec.frequency));
+    Check("AWG_EnableOutput", AWG_EnableOutput(channel, 1));
+}
+
 int Acquire(const CommandLine &line) {
+    // Everything that needs no board is checked first.
     const int index = BoardArgument(line);
     const long frames = OptionInteger(line, "--frames", 1, 1, 1000000);
     const long length = OptionInteger(line, "--record-length", 1024, 32, 1 << 20);
-    const long records = OptionInteger(line, "--records", 64, 1, 1 << 20);
-    const double timeout = OptionNumber(line, "--timeout", 5.0);
+    const long records = OptionInteger(line, "--records", 64, 1, 1 << 24);
+    const double timeout = OptionNumberIn(line, "--timeout", 5.0, 0.001, kMaxTimeout, "s");
+    const bool loopback = OptionFlag(line, "--loopback");
+    std::vector<WaveSpec> waves;
+    if (line.options.count("--awg")) {
+        std::stringstream stream(line.options.at("--awg"));
+        std::string item;
+        while (std::getline(stream, item, ',')) waves.push_back(ParseWaveSpec(item, "--awg"));
+        if (waves.empty() || waves.size() > 2)
+            throw std::invalid_argument("--awg takes one or two waveforms (channels 0 and 1)");
+    }
     const std::string output = OptionText(line, "--output", "");
-    if (output.empty()) throw std::invalid_argument("acquire needs --output FILE (.csv or .npy)");
+    const std::string plot = OptionText(line, "--plot", "");
+    if (output.empty() && plot.empty())
+        throw std::invalid_argument("acquire needs --output FILE (.csv or .npy) or --plot FILE.svg");
+    if (!plot.empty() && !EndsWith(plot, ".svg"))
+        throw std::invalid_argument("--plot must end in .svg: '" + plot + "'");
+    // The output files exist under temporary names from here on and replace their targets only
+    // once complete: an unwritable path is refused now, before the board is touched.
+    std::optional<FrameFile> file;
+    if (!output.empty()) file.emplace(output);
+    std::optional<AtomicFile> plotFile;
+    if (!plot.empty()) plotFile.emplace(plot);
+
     OpenBoard board(index);
-    if (line.options.count("--clock"))
-        Check("DAQ_SetSamplingRate",
-              DAQ_SetSamplingRate(static_cast<int32_t>(OptionInteger(line, "--clock", 0, 0, 20))));
+    int32_t model = -1;
+    DAQ_GetDeviceModel(index, &model);
+    const int lanes = Get(DAQ_GetADCNumber);
+    const long maximum = Get(DAQ_GetMaxRecordLength);
+    const long step = RecordLengthStep(model);
+    if (length > maximum || length % step != 0) {
+        throw std::invalid_argument(
+            "--record-length must lie in 32.." + std::to_string(maximum) +
+            (step > 1 ? " and be a multiple of " + std::to_string(step) : std::string()) +
+            " on this board (got " + std::to_string(length) + ")");
+    }
+    // A ring of four frames must stay within 2 GiB.
+    const long mostRecords = (1L << 28) / (static_cast<long>(lanes) * length);
+    if (records > mostRecords)
+        throw std::invalid_argument("--records must lie in 1.." + std::to_string(mostRecords) +
+                                    " for a record length of " + std::to_string(length) +
+                                    " on this board (got " + std::to_string(records) + ")");
+    const std::optional<int32_t> clock = ClockOption(line);
+    const int channels = Get(AWG_GetnelNum);
+    if ((loopback || !waves.empty()) && channels == 0)
+        throw std::invalid_argument(std::string(loopback ? "--loopback" : "--awg") +
+                                    " needs a board with a waveform generator (models 6 and 9: "
+                                    "device IDs A002 and A006)");
+
+    if (clock) Check("DAQ_SetSamplingRate", DAQ_SetSamplingRate(*clock));
+    if (loopback && SIM_SetLoopback(index, 1) != 0)
+        throw EngineError("SIM_SetLoopback", -1);
+    for (size_t channel = 0; channel < waves.size(); ++channel)
+        PlayWave(static_cast<int>(channel), waves[channel]);
     Check("DAQ_ConfigAcquisition", DAQ_ConfigAcquisition(static_cast<uint32_t>(length),
                                                          static_cast<uint32_t>(records)));
-    const int lanes = Get(DAQ_GetADCNumber);
-    const long points = length * records;
-    std::vector<std::vector<int16_t>> buffers(4, std::vector<int16_t>(static_cast<size_t>(points)));
+    // The frame in force, as the engine reports it. It raises the record count of short frames
+    // and returns the first R records of each: the buffers hold the larger of the two counts,
+    // the file gets what the readout returns.
+    int32_t lengthInForce = 0, recordsInForce = 0;
+    DAQ_GetRecordLength(&lengthInForce);
+    DAQ_GetRecordNumber(&recordsInForce);
+    if (lengthInForce <= 0 || recordsInForce <= 0)
+        throw std::runtime_error("the engine reports no frame geometry after configuring");
+    const long recordsReturned = std::min<long>(recordsInForce, records);
+    const long points = static_cast<long>(lengthInForce) * recordsReturned;
+    const size_t capacity = static_cast<size_t>(std::max<long>(lengthInForce, length)) *
+                            static_cast<size_t>(std::max<long>(recordsInForce, records));
+    std::vector<std::vector<int16_t>> buffers(4, std::vector<int16_t>(capacity));
     int16_t *pointers[4];
     for (int lane = 0; lane < 4; ++lane) pointers[lane] = buffers[lane].data();
-    FrameFile file(output, static_cast<int>(frames), lanes, points);
+    if (file) file->Begin(static_cast<int>(frames), lanes, points);
+    uint32_t divider = 0;
+    float megasamples = 0;
+    DAQ_GetSamplingRate(&divider, &megasamples);
+
     ProgressBar progress("acquire");
+    const auto started = std::chrono::steady_clock::now();
     Check("DAQ_StartAcquisition", DAQ_StartAcquisition());
     for (long frame = 0; frame < frames; ++frame) {
         if (!WaitForFrame(timeout)) {
             DAQ_StopAcquisition();
-            throw std::runtime_error("no frame within " + std::to_string(timeout) + " s");
+            char text[96];
+            std::snprintf(text, sizeof text, "no frame within %g s (frame %ld of %ld)", timeout,
+                          frame + 1, frames);
+            throw std::runtime_error(text);
         }
         Check("DAQ_GetLatestFrame",
               DAQ_GetLatestFrame(pointers[0], pointers[1], pointers[2], pointers[3]));
-        file.Write(static_cast<int>(frame), pointers);
+        if (file) file->Write(static_cast<int>(frame), pointers);
         progress.Update(static_cast<double>(frame + 1) / static_cast<double>(frames),
                         std::to_string(frame + 1) + "/" + std::to_string(frames));
     }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     DAQ_StopAcquisition();
-    file.Close();
     progress.Finish();
-    int32_t received = 0, counter = 0;
-    float rate = 0;
-    DAQ_CheckDMA(&received, &counter, &rate);
-    std::printf("%ld frames of %d lane%s x %ld points written to %s (%d records, %.1f MB/s)\n",
-                frames, lanes, lanes == 1 ? "" : "s", points, output.c_str(), received, rate);
+    if (file) file->Commit();
+    if (plotFile) {
+        std::vector<const int16_t *> traces(pointers, pointers + lanes);
+        // A scope's view: the first points of the frame, each one drawn.
+        const size_t shown = std::min<size_t>(static_cast<size_t>(points), kPlotPoints);
+        char title[192];
+        std::snprintf(title, sizeof title,
+                      "board %d (model %d), first %zu points of the last frame, %g MS/s%s", index,
+                      model, shown, megasamples, loopback ? ", generator looped back" : "");
+        const std::string svg = TracePlot(traces, shown, megasamples, title);
+        std::fwrite(svg.data(), 1, svg.size(), plotFile->Stream());
+        plotFile->Commit();
+    }
+    // Rates over the whole run, from the start to the last frame read; the frames read are
+    // distinct, so they cannot outrun the board, and the board's own rate bounds what is shown.
+    const double frameBytes = 2.0 * lanes * static_cast<double>(points);
+    const double boardMBps = megasamples * lanes * 2.0;
+    const double measuredMBps =
+        std::min(frames * frameBytes / std::max(seconds, 1e-9) / 1e6, boardMBps);
+    std::printf("%ld frame%s of %d lane%s x %ld points (%ld records of %d) in %.4f s: %.1f frames/s, "
+                "%.1f MB/s read (the board produces %.1f MB/s at %g MS/s)\n",
+                frames, frames == 1 ? "" : "s", lanes, lanes == 1 ? "" : "s", points,
+                recordsReturned, lengthInForce, seconds, frames / std::max(seconds, 1e-9),
+                measuredMBps, boardMBps, megasamples);
+    if (file) std::printf("written to %s\n", output.c_str());
+    if (plotFile)
+        std::printf("scope trace of the last frame's first %zu points written to %s\n",
+                    std::min<size_t>(static_cast<size_t>(points), kPlotPoints), plot.c_str());
     return 0;
 }
 
@@ -233,31 +432,34 @@ int Bandwidth(const CommandLine &line) {
 
 int Generate(const CommandLine &line) {
     const int index = BoardArgument(line);
-    const std::string shape = OptionText(line, "--shape", "sine");
-    int type = -1;
-    if (shape == "sine") type = 0;
-    if (shape == "square") type = 1;
-    if (shape == "triangle") type = 2;
-    if (type < 0) throw std::invalid_argument("--shape must be sine, square or triangle");
-    const double frequency = OptionNumber(line, "--frequency", 1e6);
-    if (frequency < 0) throw std::invalid_argument("--frequency must not be negative");
-    const double amplitude = OptionNumber(line, "--amplitude", 1.0);
+    WaveSpec spec;
+    spec.shape = OptionText(line, "--shape", "sine");
+    spec.type = ShapeCode(spec.shape, "--shape");
+    spec.frequency = OptionNumberIn(line, "--frequency", 1e6, 0.0, kMaxGeneratorHz, "Hz");
+    spec.amplitude = OptionNumberIn(line, "--amplitude", 1.0, 0.0, kFullScale,
+                                    "(4.75 spans the whole code range)");
+    const double offsetLimit = (kFullScale - spec.amplitude) / 2;
+    spec.offset = OptionNumberIn(line, "--offset", 0.0, -offsetLimit, offsetLimit,
+                                 "for that amplitude (amplitude + 2 x |offset| <= 4.75)");
+    if (line.options.count("--duty") || spec.type != 0)
+        spec.duty = OptionNumberIn(line, "--duty", 0.5, 0.0, 1.0);
+    const bool hasPhase = line.options.count("--phase") != 0;
+    const double phase = OptionNumberIn(line, "--phase", 0.0, -2 * std::numbers::pi,
+                                        2 * std::numbers::pi, "radians");
     OpenBoard board(index);
     const long channels = Get(AWG_GetnelNum);
-    if (channels == 0) throw std::invalid_argument("this board has no waveform generator");
+    if (channels == 0)
+        throw std::invalid_argument("this board has no waveform generator (models 6 and 9: "
+                                    "device IDs A002 and A006)");
     const int channel = static_cast<int>(OptionInteger(line, "--channel", 0, 0, channels - 1));
-    if (auto duty = OptionalNumber(line, "--duty"))
-        Check("AWG_SetDutycycle", AWG_SetDutycycle(channel, static_cast<float>(*duty)));
-    Check("AWG_SetWaveformType", AWG_SetWaveformType(channel, type));
-    Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, static_cast<float>(amplitude)));
-    if (auto offset = OptionalNumber(line, "--offset"))
-        Check("AWG_SetOffset", AWG_SetOffset(channel, static_cast<float>(*offset)));
-    if (auto phase = OptionalNumber(line, "--phase"))
-        Check("AWG_SetPhase", AWG_SetPhase(channel, static_cast<float>(*phase)));
-    Check("AWG_SetFrequency", AWG_SetFrequency(channel, frequency));
-    Check("AWG_EnableOutput", AWG_EnableOutput(channel, 1));
-    std::printf("generator channel %d: %s, %g Hz, amplitude %g\n", channel, shape.c_str(),
-                frequency, amplitude);
+    if (hasPhase) Check("AWG_SetPhase", AWG_SetPhase(channel, static_cast<float>(phase)));
+    PlayWave(channel, spec);
+    std::printf("generator channel %d: %s, %g Hz, amplitude %g, offset %g\n", channel,
+                spec.shape.c_str(), spec.frequency, spec.amplitude, spec.offset);
+    std::printf("(the output plays while this command holds the board; to see it, acquire it "
+                "looped back: ostrel-daq --simulate A006 --loopback acquire 0 --awg %s:%g:%g "
+                "--plot trace.svg)\n",
+                spec.shape.c_str(), spec.frequency, spec.amplitude);
     return 0;
 }
 

@@ -31,12 +31,20 @@ const std::map<std::string, Command> &Commands() {
           "force."}},
         {"acquire",
          {Acquire,
-          "acquire N --frames K --output FILE [--record-length L] [--records R] [--clock CODE] "
-          "[--timeout S]",
-          "Acquires K frames (default 1) of R records (default 64) of L points per lane (default "
-          "1024) from board N into FILE (.csv: one row per point; .npy: int16 array (frames, "
-          "lanes, points)). --clock selects a clock-divider code; --timeout bounds the wait for "
-          "each frame (default 5 s)."}},
+          "acquire N [--output FILE] [--plot FILE.svg] [--frames K] [--record-length L] "
+          "[--records R] [--clock CODE] [--timeout S] [--loopback] [--awg SPEC[,SPEC]]",
+          "Acquires K frames (default 1, up to 1000000) of board N. Each frame holds at least R "
+          "records (default 64; the engine raises the count so that a frame holds at least "
+          "524288 points) of L points per lane (default 1024; 32 up to the board's maximum, a "
+          "multiple of 4 on models 6, 9 and 10 and of 8 on model 7). --output FILE: .csv (one "
+          "row per point) or .npy (int16 array (frames, lanes, points)); --plot FILE.svg: a "
+          "scope trace of the last frame. Files appear only complete. --clock selects a "
+          "clock-divider code of the board's table (see 'info'); --timeout bounds the wait for "
+          "each frame (default 5 s, at most 86400). --awg plays waveforms on the generator "
+          "(models 6 and 9) before acquiring, channel 0 then 1, each SHAPE:FREQUENCY:AMPLITUDE"
+          "[:OFFSET[:DUTY]] such as sine:1e6:2; --loopback feeds the simulated generator into "
+          "the ADC lanes, e.g. 'ostrel-daq --simulate A006 --loopback acquire 0 --awg "
+          "sine:1e6:2,square:2e6:1 --plot trace.svg'."}},
         {"calibrate",
          {Calibrate, "calibrate N",
           "Runs the DC-offset calibration of board N over every front-end setting and prints "
@@ -47,10 +55,15 @@ const std::map<std::string, Command> &Commands() {
           "awg N [--channel C] [--shape sine|square|triangle] [--frequency HZ] [--amplitude A] "
           "[--offset O] [--phase RAD] [--duty D]",
           "Sets generator channel C (default 0) of board N (models 6 and 9) and enables its "
-          "output. Amplitude 4.75 spans the full range (default 1.0); frequency default 1 MHz."}},
+          "output for as long as the command holds the board. Frequency 0..150e6 Hz (default "
+          "1e6); amplitude 0..4.75, 4.75 spanning the whole code range (default 1.0); offset in "
+          "the same unit with amplitude + 2 x |offset| <= 4.75; phase -2 pi..2 pi radians; duty "
+          "0..1. To see the waveform, use 'acquire --loopback --awg'."}},
     };
     return commands;
 }
+
+std::string KnownDevices();
 
 void PrintUsage(std::FILE *stream) {
     std::fprintf(stream,
@@ -59,8 +72,34 @@ void PrintUsage(std::FILE *stream) {
     for (const auto &[name, command] : Commands())
         std::fprintf(stream, "  %-10s %s\n", name.c_str(), command.help);
     std::fprintf(stream,
-                 "\n--simulate A006,A001 puts simulated boards with these device IDs on the bus.\n"
-                 "'ostrel-daq COMMAND --help' shows a command's arguments.\n");
+                 "\n--simulate A006,A001 puts simulated boards with these device IDs on the bus;\n"
+                 "known IDs: %s.\n"
+                 "'ostrel-daq COMMAND --help' shows a command's arguments.\n"
+                 "Exit status: 0 success, 1 the board refused or failed, 2 bad usage.\n",
+                 KnownDevices().c_str());
+}
+
+// The device IDs of the boards the engine drives, with what each is.
+struct KnownDevice {
+    uint32_t id;
+    const char *what;
+};
+constexpr KnownDevice kKnownDevices[] = {
+    {0xA001, "model 5, 1 lane, 14 bits"},  {0xA002, "model 6, 2 lanes, generator"},
+    {0xA004, "model 7, 1 lane, 12 bits"},  {0xA005, "model 8, 4 lanes"},
+    {0xA006, "model 9, 2 lanes, generator"}, {0xA007, "model 10, 1 lane"},
+    {0xE001, "model 7, 1 lane, 12 bits"},
+};
+
+std::string KnownDevices() {
+    std::string text;
+    for (const KnownDevice &device : kKnownDevices) {
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "%s%04X (%s)", text.empty() ? "" : ", ", device.id,
+                      device.what);
+        text += entry;
+    }
+    return text;
 }
 
 void Simulate(const std::string &list) {
@@ -72,11 +111,19 @@ void Simulate(const std::string &list) {
         const unsigned long id = std::strtoul(item.c_str(), &end, 16);
         if (item.empty() || *end != '\0' || id > 0xFFFF)
             throw std::invalid_argument("--simulate takes hexadecimal device IDs such as "
-                                        "A006,A001: '" + item + "'");
+                                        "A006,A001: '" + item + "'; known: " + KnownDevices());
+        bool known = false;
+        for (const KnownDevice &device : kKnownDevices) known = known || device.id == id;
+        if (!known)
+            throw std::invalid_argument("--simulate: unknown device ID '" + item +
+                                        "'; known: " + KnownDevices());
         ids.push_back(static_cast<uint32_t>(id));
     }
-    if (ids.empty() || SIM_SetBoards(ids.data(), static_cast<int>(ids.size())) != 0)
-        throw std::invalid_argument("--simulate: between 1 and 64 boards");
+    if (ids.empty() || ids.size() > 64)
+        throw std::invalid_argument("--simulate takes 1 to 64 device IDs (got " +
+                                    std::to_string(ids.size()) + ")");
+    if (SIM_SetBoards(ids.data(), static_cast<int>(ids.size())) != 0)
+        throw std::runtime_error("the simulator refused the boards " + list);
 }
 
 }  // namespace
@@ -107,6 +154,7 @@ int main(int argc, char **argv) {
         if (auto simulate = line.options.find("--simulate"); simulate != line.options.end()) {
             Simulate(simulate->second);
             line.options.erase(simulate);
+            line.simulated = true;
         }
         return found->second.run(line);
     } catch (const std::invalid_argument &error) {

@@ -1,7 +1,9 @@
 #include "options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -10,7 +12,14 @@ namespace ostrel_daq {
 namespace {
 
 // Options that take no value.
-bool IsFlag(const std::string &name) { return name == "--help" || name == "-h"; }
+bool IsHelp(const std::string &name) { return name == "--help" || name == "-h"; }
+bool IsFlag(const std::string &name) { return name == "--loopback"; }
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
 
 long ParseInteger(const std::string &text, const std::string &what) {
     errno = 0;
@@ -21,24 +30,34 @@ long ParseInteger(const std::string &text, const std::string &what) {
     return value;
 }
 
+}  // namespace
+
 double ParseNumber(const std::string &text, const std::string &what) {
     errno = 0;
     char *end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
     if (text.empty() || end == nullptr || *end != '\0' || errno == ERANGE || !std::isfinite(value))
-        throw std::invalid_argument(what + ": not a number: '" + text + "'");
+        throw std::invalid_argument(what + ": not a finite number: '" + text + "'");
     return value;
 }
 
-}  // namespace
+std::string RangeMessage(const std::string &name, double minimum, double maximum,
+                         const std::string &unit, const std::string &got) {
+    return name + " must lie in " + Number(minimum) + ".." + Number(maximum) +
+           (unit.empty() ? "" : " " + unit) + " (got " + got + ")";
+}
 
 CommandLine ParseCommandLine(int argc, char **argv) {
     CommandLine line;
     for (int index = 1; index < argc; ++index) {
         std::string word = argv[index];
         if (word.rfind("-", 0) == 0 && word.size() > 1 && !std::isdigit(static_cast<unsigned char>(word[1]))) {
-            if (IsFlag(word)) {
+            if (IsHelp(word)) {
                 line.help = true;
+                continue;
+            }
+            if (IsFlag(word)) {
+                line.options[word] = "";
                 continue;
             }
             std::string value;
@@ -67,8 +86,27 @@ long OptionInteger(const CommandLine &line, const std::string &name, long fallba
     const long value = ParseInteger(found->second, name);
     if (value < minimum || value > maximum)
         throw std::invalid_argument(name + " must lie in " + std::to_string(minimum) + ".." +
-                                    std::to_string(maximum));
+                                    std::to_string(maximum) + " (got " + found->second + ")");
     return value;
+}
+
+double OptionNumberIn(const CommandLine &line, const std::string &name, double fallback,
+                      double minimum, double maximum, const std::string &unit) {
+    const auto found = line.options.find(name);
+    if (found == line.options.end()) return fallback;
+    errno = 0;
+    char *end = nullptr;
+    const double value = std::strtod(found->second.c_str(), &end);
+    const bool parsed = !found->second.empty() && end != nullptr && *end == '\0';
+    if (!parsed) throw std::invalid_argument(name + ": not a number: '" + found->second + "'");
+    // NaN, infinities and values that overflow land here too, with the range in the message.
+    if (!(value >= minimum && value <= maximum) || errno == ERANGE)
+        throw std::invalid_argument(RangeMessage(name, minimum, maximum, unit, found->second));
+    return value;
+}
+
+bool OptionFlag(const CommandLine &line, const std::string &name) {
+    return line.options.count(name) != 0;
 }
 
 double OptionNumber(const CommandLine &line, const std::string &name, double fallback) {
