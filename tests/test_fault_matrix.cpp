@@ -107,11 +107,8 @@ void Prepare(Operation operation, int32_t model) {
     const uint32_t deviceId = ostrel_test::DeviceIdOfModel(model);
     ASSERT_EQ(SIM_SetBoards(&deviceId, 1), 0);
     // A sine around mid-scale on every input, so that the vertical-scale calibration has a span
-    // to measure whichever input the board has selected (model 7 codes 12 bits around 2048).
-    const double midScaleShift = model == 7 ? 2047.0 - 8192.0 : 0.0;
-    for (int input = 0; input < 4; ++input) {
-        SIM_SetInputSignal(0, input, midScaleShift, 1000.0, 1.0e5, 0.0);
-    }
+    // to measure whichever input the board has selected (within the 12-bit range of model 7).
+    for (int input = 0; input < 4; ++input) SIM_SetInputSignal(0, input, 0.0, 1000.0, 1.0e5, 0.0);
     if (operation == kOpen) return;
     ASSERT_EQ(DAQ_OpenDevice(0), 0);
     if (operation == kBandwidthTest || operation == kGeneratorUpdate) return;
