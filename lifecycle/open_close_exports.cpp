@@ -31,6 +31,9 @@ int32_t OpenLibraryAndScan(bool &found) {
     DiscoveryState &discovery = g_engine.discovery;
     discovery.LastStatus = static_cast<int32_t>(OpenDriverLibrary());
     if (discovery.LastStatus != 0) return DAQ_ERROR;
+    // One reference per open-close cycle, which the close gives back: an earlier open that found
+    // no board holds it already, and a second one would keep the library open after the close.
+    if (discovery.DriverOpenCount > 1u) CloseDriverLibrary();
     found = DeviceFind(kOstrelVendorId, kAnyDeviceId);
     return 0;
 }
@@ -121,7 +124,8 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) noexcept {
     if (!discovery.SystemScanned) {
         bool found = false;
         if (ostrel::OpenLibraryAndScan(found) != 0) return DAQ_ERROR;
-        // Nothing found: the library reference stays held and the next open scans again.
+        // Nothing found: the library reference stays held (the close gives it back) and the next
+        // open scans again.
         if (!found) return 0;
         discovery.SystemScanned = true;
     }

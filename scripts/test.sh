@@ -7,14 +7,18 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 for preset in default asan tsan; do
   echo "=== $preset ==="
+  started=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
+  echo "=== $preset: $((SECONDS - started)) s ==="
 done
 echo "=== fuzz ==="
+started=$SECONDS
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 scripts/fuzz.sh
+echo "=== fuzz: $((SECONDS - started)) s ==="
 echo "=== exports ==="
 scripts/check-exports.py --so build/default/engine/libOstrelDAQEngine.so
 scripts/test-windows.sh

@@ -100,9 +100,20 @@ TEST(Discovery, NoBoardWithoutACheckScansOnEveryOpen) {
         EXPECT_EQ(StatusText(), "No matching device was found for search criteria (Vendor ID "
                                 "0x1172, Device ID 0x0)\n");
     }
-    // Each of those opens took a library reference that is still held.
-    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 3u);
+    // One library reference is held for the cycle, whatever the number of opens, and the close
+    // gives it back.
+    EXPECT_EQ(g_engine.discovery.DriverOpenCount, 1u);
     EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 1);
+    EXPECT_EQ(DAQ_CloseDevice(), 0);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
+
+    // A check after such an open takes no second reference either.
+    EXPECT_EQ(DAQ_OpenDevice(0), 0);
+    int32_t count = -1;
+    EXPECT_EQ(DAQ_CheckSystem(&count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(DAQ_CloseDevice(), 0);
+    EXPECT_EQ(Resources(SIM_RESOURCE_DRIVER_OPEN), 0);
 }
 
 TEST(Discovery, FailedScanLeavesTheTablesOfTheScanBefore) {

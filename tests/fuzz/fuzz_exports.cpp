@@ -198,7 +198,14 @@ void RecordSettings(ByteReader &in) {
     switch (in.Below(7)) {
         case 0: EXPORT_CALL(DAQ_SetRecordLength(PickLength(in))); break;
         case 1: EXPORT_CALL(DAQ_SetRecordNumber(static_cast<int32_t>(PickNumber(in)))); break;
-        case 2: EXPORT_CALL(DAQ_SetRecordCounters(in.Int(), in.Int(), in.Int(), in.Int())); break;
+        case 2: {
+            // Arguments are read one statement at a time: the order in which a compiler evaluates
+            // function arguments differs (clang and gcc), and an input must mean the same calls
+            // under the fuzzer and under the replay driver.
+            const int32_t c0 = in.Int(), c1 = in.Int(), c2 = in.Int(), c3 = in.Int();
+            EXPORT_CALL(DAQ_SetRecordCounters(c0, c1, c2, c3));
+            break;
+        }
         case 3: EXPORT_CALL(DAQ_SetTrigger(in.Int())); break;
         case 4: EXPORT_CALL(DAQ_SetSamplingRate(in.Int())); break;
         case 5: EXPORT_CALL(DAQ_SetLEDCode(in.Int())); break;
@@ -397,15 +404,20 @@ void SimulatorControl(ByteReader &in, CallerView &view) {
         case 0: {
             // Faults on and off between calls; a few statuses the library's callers know.
             const int fault = static_cast<int>(1 + in.Below(SIM_FAULT_EVENT_UNREGISTER));
-            const uint32_t statuses[] = {0, 0x20000015, 0x2000001F, 0xC000001A, in.U32()};
-            SIM_SetFault(fault, statuses[in.Below(5)]);
+            const uint32_t statuses[] = {0, 0x20000015, 0x2000001F, 0xC000001A};
+            const uint32_t choice = in.Below(5);
+            SIM_SetFault(fault, choice < 4 ? statuses[choice] : in.U32());
             break;
         }
         case 1:
             view.pacing = static_cast<int>(in.Below(3));
             SIM_SetDmaPacing(view.pacing);
             break;
-        case 2: SIM_SkipRecords(static_cast<int>(in.Below(4)), static_cast<int>(in.U16())); break;
+        case 2: {
+            const int board = static_cast<int>(in.Below(4));
+            SIM_SkipRecords(board, static_cast<int>(in.U16()));
+            break;
+        }
         case 3: {
             // A model switch: the simulator takes a new bus only while nothing is open, as a real
             // bus does not change under an open handle.
@@ -420,13 +432,18 @@ void SimulatorControl(ByteReader &in, CallerView &view) {
             }
             break;
         }
-        case 4:
-            SIM_SetInputSignal(static_cast<int>(in.Below(4)), static_cast<int>(in.Below(4)),
-                               in.Double(), in.Double(), in.Double(), in.Double());
+        case 4: {
+            const int board = static_cast<int>(in.Below(4));
+            const int input = static_cast<int>(in.Below(4));
+            const double dc = in.Double(), amplitude = in.Double();
+            const double frequency = in.Double(), noise = in.Double();
+            SIM_SetInputSignal(board, input, dc, amplitude, frequency, noise);
             break;
+        }
         default:
             if (in.Bool()) {
-                SIM_SetLoopback(static_cast<int>(in.Below(4)), in.Byte() & 1);
+                const int board = static_cast<int>(in.Below(4));
+                SIM_SetLoopback(board, in.Byte() & 1);
             } else {
                 const uint32_t word = in.Bool() ? 0x11800009u : in.U32();
                 SIM_SetConfigWord(static_cast<int>(in.Below(4)), word);

@@ -40,7 +40,7 @@ constexpr uint32_t kNumbers[] = {1, 4, 16, 64};
 constexpr auto kFrameBound = std::chrono::seconds(20);
 // Frames each cycle must complete: more than one lap of the board through its DMA chunks, so
 // that an acquisition that stops after its first lap is caught.
-constexpr int32_t kFramesPerCycle = 4;
+constexpr int32_t kFramesPerCycle = 3;
 
 enum Turn : int { kMain, kPoller, kDone };
 
@@ -163,6 +163,11 @@ int main(int argc, char **argv) {
         }
         DAQ_StopAcquisition();
         ++done;
+        if (done % 1000 == 0) {
+            std::printf("soak: %llu cycles, %.1f s\n", static_cast<unsigned long long>(done),
+                        std::chrono::duration<double>(Clock::now() - start).count());
+            std::fflush(stdout);
+        }
         if (failures > 10) break;
     }
 
