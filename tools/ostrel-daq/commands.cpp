@@ -195,16 +195,16 @@ WaveSpec ParseWaveSpec(const std::string &text, const std::string &what) {
     if (fields.size() < 3 || fields.size() > 5)
         throw std::invalid_argument(what + " takes SHAPE:FREQUENCY:AMPLITUDE[:OFFSET[:DUTY]] "
                                            "such as sine:1e6:2 (got '" + text + "')");
-    WaveSpec spec;
-    spec.shape = fields[0];
-    spec.type = ShapeCode(spec.shape, what);
-    spec.frequency = ParseNumber(fields[1], what + " frequency");
-    spec.amplitude = ParseNumber(fields[2], what + " amplitude");
-    if (fields.size() > 3) spec.offset = ParseNumber(fields[3], what + " offset");
-    if (fields.size() > 4) spec.duty = ParseNumber(fields[4], what + " duty cycle");
-    else if (spec.type != 0) spec.duty = 0.5;  // a square or triangle with no duty cycle: even
-    CheckWave(spec, what);
-    return spec;
+    WaveSpec wave;
+    wave.shape = fields[0];
+    wave.type = ShapeCode(wave.shape, what);
+    wave.frequency = ParseNumber(fields[1], what + " frequency");
+    wave.amplitude = ParseNumber(fields[2], what + " amplitude");
+    if (fields.size() > 3) wave.offset = ParseNumber(fields[3], what + " offset");
+    if (fields.size() > 4) wave.duty = ParseNumber(fields[4], what + " duty cycle");
+    else if (wave.type != 0) wave.duty = 0.5;  // a square or triangle with no duty cycle: even
+    CheckWave(wave, what);
+    return wave;
 }
 
 int ShapeCode(const std::string &shape, const std::string &what) {
@@ -215,7 +215,7 @@ int ShapeCode(const std::string &shape, const std::string &what) {
                                 "'; known: sine, square, triangle");
 }
 
-void CheckWave(const WaveSpec &spec, const std::string &what) {
+void CheckWave(const WaveSpec &wave, const std::string &what) {
     auto within = [&](const std::string &name, double value, double low, double high,
                       const std::string &unit) {
         if (!(value >= low && value <= high)) {
@@ -224,24 +224,24 @@ void CheckWave(const WaveSpec &spec, const std::string &what) {
             throw std::invalid_argument(RangeMessage(what + name, low, high, unit, got));
         }
     };
-    within(" frequency", spec.frequency, 0.0, kMaxGeneratorHz, "Hz");
-    within(" amplitude", spec.amplitude, 0.0, kFullScale, "(4.75 spans the whole code range)");
+    within(" frequency", wave.frequency, 0.0, kMaxGeneratorHz, "Hz");
+    within(" amplitude", wave.amplitude, 0.0, kFullScale, "(4.75 spans the whole code range)");
     // The waveform must stay within the codes: amplitude + 2 x |offset| <= 4.75.
-    const double offsetLimit = (kFullScale - spec.amplitude) / 2;
-    within(" offset", spec.offset, -offsetLimit, offsetLimit,
+    const double offsetLimit = (kFullScale - wave.amplitude) / 2;
+    within(" offset", wave.offset, -offsetLimit, offsetLimit,
            "for that amplitude (amplitude + 2 x |offset| <= 4.75)");
-    if (spec.duty) within(" duty cycle", *spec.duty, 0.0, 1.0, "");
+    if (wave.duty) within(" duty cycle", *wave.duty, 0.0, 1.0, "");
 }
 
-void PlayWave(int channel, const WaveSpec &spec) {
-    if (spec.duty)
-        Check("AWG_SetDutycycle", AWG_SetDutycycle(channel, static_cast<float>(*spec.duty)));
-    Check("AWG_SetWaveformType", AWG_SetWaveformType(channel, spec.type));
+void PlayWave(int channel, const WaveSpec &wave) {
+    if (wave.duty)
+        Check("AWG_SetDutycycle", AWG_SetDutycycle(channel, static_cast<float>(*wave.duty)));
+    Check("AWG_SetWaveformType", AWG_SetWaveformType(channel, wave.type));
     // Amplitude down to 0 first, so that the waveform never leaves the codes on the way.
     Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, 0.0f));
-    Check("AWG_SetOffset", AWG_SetOffset(channel, static_cast<float>(spec.offset)));
-    Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, static_cast<float>(spec.amplitude)));
-    Check("AWG_SetFrequency", AWG_SetFrequency(channel, spec.frequency));
+    Check("AWG_SetOffset", AWG_SetOffset(channel, static_cast<float>(wave.offset)));
+    Check("AWG_SetAmplitude", AWG_SetAmplitude(channel, static_cast<float>(wave.amplitude)));
+    Check("AWG_SetFrequency", AWG_SetFrequency(channel, wave.frequency));
     Check("AWG_EnableOutput", AWG_EnableOutput(channel, 1));
 }
 
@@ -432,17 +432,17 @@ int Bandwidth(const CommandLine &line) {
 
 int Generate(const CommandLine &line) {
     const int index = BoardArgument(line);
-    WaveSpec spec;
-    spec.shape = OptionText(line, "--shape", "sine");
-    spec.type = ShapeCode(spec.shape, "--shape");
-    spec.frequency = OptionNumberIn(line, "--frequency", 1e6, 0.0, kMaxGeneratorHz, "Hz");
-    spec.amplitude = OptionNumberIn(line, "--amplitude", 1.0, 0.0, kFullScale,
+    WaveSpec wave;
+    wave.shape = OptionText(line, "--shape", "sine");
+    wave.type = ShapeCode(wave.shape, "--shape");
+    wave.frequency = OptionNumberIn(line, "--frequency", 1e6, 0.0, kMaxGeneratorHz, "Hz");
+    wave.amplitude = OptionNumberIn(line, "--amplitude", 1.0, 0.0, kFullScale,
                                     "(4.75 spans the whole code range)");
-    const double offsetLimit = (kFullScale - spec.amplitude) / 2;
-    spec.offset = OptionNumberIn(line, "--offset", 0.0, -offsetLimit, offsetLimit,
+    const double offsetLimit = (kFullScale - wave.amplitude) / 2;
+    wave.offset = OptionNumberIn(line, "--offset", 0.0, -offsetLimit, offsetLimit,
                                  "for that amplitude (amplitude + 2 x |offset| <= 4.75)");
-    if (line.options.count("--duty") || spec.type != 0)
-        spec.duty = OptionNumberIn(line, "--duty", 0.5, 0.0, 1.0);
+    if (line.options.count("--duty") || wave.type != 0)
+        wave.duty = OptionNumberIn(line, "--duty", 0.5, 0.0, 1.0);
     const bool hasPhase = line.options.count("--phase") != 0;
     const double phase = OptionNumberIn(line, "--phase", 0.0, -2 * std::numbers::pi,
                                         2 * std::numbers::pi, "radians");
@@ -453,13 +453,13 @@ int Generate(const CommandLine &line) {
                                     "device IDs A002 and A006)");
     const int channel = static_cast<int>(OptionInteger(line, "--channel", 0, 0, channels - 1));
     if (hasPhase) Check("AWG_SetPhase", AWG_SetPhase(channel, static_cast<float>(phase)));
-    PlayWave(channel, spec);
+    PlayWave(channel, wave);
     std::printf("generator channel %d: %s, %g Hz, amplitude %g, offset %g\n", channel,
-                spec.shape.c_str(), spec.frequency, spec.amplitude, spec.offset);
+                wave.shape.c_str(), wave.frequency, wave.amplitude, wave.offset);
     std::printf("(the output plays while this command holds the board; to see it, acquire it "
                 "looped back: ostrel-daq --simulate A006 --loopback acquire 0 --awg %s:%g:%g "
                 "--plot trace.svg)\n",
-                spec.shape.c_str(), spec.frequency, spec.amplitude);
+                wave.shape.c_str(), wave.frequency, wave.amplitude);
     return 0;
 }
 

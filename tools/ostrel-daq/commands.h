@@ -29,9 +29,9 @@ struct WaveSpec {
     std::optional<double> duty;
 };
 int ShapeCode(const std::string &shape, const std::string &what);
-void CheckWave(const WaveSpec &spec, const std::string &what);
+void CheckWave(const WaveSpec &wave, const std::string &what);
 WaveSpec ParseWaveSpec(const std::string &text, const std::string &what);
-void PlayWave(int channel, const WaveSpec &spec);
+void PlayWave(int channel, const WaveSpec &wave);
 
 int ListBoards(const CommandLine &line);
 int ShowInfo(const CommandLine &line);

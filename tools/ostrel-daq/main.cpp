@@ -32,7 +32,7 @@ const std::map<std::string, Command> &Commands() {
         {"acquire",
          {Acquire,
           "acquire N [--output FILE] [--plot FILE.svg] [--frames K] [--record-length L] "
-          "[--records R] [--clock CODE] [--timeout S] [--loopback] [--awg SPEC[,SPEC]]",
+          "[--records R] [--clock CODE] [--timeout S] [--loopback] [--awg WAVE[,WAVE]]",
           "Acquires K frames (default 1, up to 1000000) of board N. Each frame holds at least R "
           "records (default 64; the engine raises the count so that a frame holds at least "
           "524288 points) of L points per lane (default 1024; 32 up to the board's maximum, a "
