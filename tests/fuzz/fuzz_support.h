@@ -21,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "../support/guarded_buffer.h"
 #include "OstrelBoardSim.h"
 
 namespace ostrel_fuzz {
@@ -32,65 +33,23 @@ namespace ostrel_fuzz {
     std::abort();
 }
 
-inline std::size_t PageSize() {
-#if defined(_WIN32)
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwPageSize;
-#else
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-#endif
-}
-
 // A caller buffer of exactly `bytes` bytes whose last byte is followed by a page that may not be
-// read or written, so that an overrun of even one byte is a crash at the faulting access instead
-// of a silent corruption. Zero bytes gives a valid pointer to the protected page itself.
+// read or written (the tests' guarded buffer), so that an overrun of even one byte is a crash at
+// the faulting access. Zero bytes gives a valid pointer to the protected page itself.
 class GuardedBuffer {
 public:
-    explicit GuardedBuffer(std::size_t bytes) : bytes_(bytes) {
-        const std::size_t page = PageSize();
-        const std::size_t dataPages = (bytes + page - 1) / page;
-        mapped_ = (dataPages + 1) * page;
-#if defined(_WIN32)
-        base_ = static_cast<unsigned char *>(
-            VirtualAlloc(nullptr, mapped_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        if (base_ == nullptr) Fail("guarded buffer: VirtualAlloc", static_cast<long long>(bytes));
-        DWORD previous = 0;
-        if (!VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &previous)) {
-            Fail("guarded buffer: VirtualProtect");
-        }
-#else
-        void *mapped =
-            mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) Fail("guarded buffer: mmap", static_cast<long long>(bytes));
-        base_ = static_cast<unsigned char *>(mapped);
-        if (mprotect(base_ + dataPages * page, page, PROT_NONE) != 0) {
-            Fail("guarded buffer: mprotect");
-        }
-#endif
-        data_ = base_ + dataPages * page - bytes;
+    explicit GuardedBuffer(std::size_t bytes) : buffer_(bytes) {
+        if (buffer_.data() == nullptr) Fail("guarded buffer", static_cast<long long>(bytes));
     }
-    ~GuardedBuffer() {
-#if defined(_WIN32)
-        VirtualFree(base_, 0, MEM_RELEASE);
-#else
-        munmap(base_, mapped_);
-#endif
-    }
-    GuardedBuffer(const GuardedBuffer &) = delete;
-    GuardedBuffer &operator=(const GuardedBuffer &) = delete;
 
     template <typename T>
     T *As() {
-        return reinterpret_cast<T *>(data_);
+        return reinterpret_cast<T *>(buffer_.data());
     }
-    std::size_t Bytes() const { return bytes_; }
+    std::size_t Bytes() const { return buffer_.size(); }
 
 private:
-    std::size_t bytes_;
-    std::size_t mapped_ = 0;
-    unsigned char *base_ = nullptr;
-    unsigned char *data_ = nullptr;
+    ostrel_test::GuardedBuffer<unsigned char> buffer_;
 };
 
 // One value of type T in a guarded buffer: the pointer a getter receives.
