@@ -8,6 +8,7 @@
 
 #include "OstrelDAQEngine.h"
 #include "engine/engine_state.h"
+#include "engine/test_seams.h"
 
 namespace ostrel {
 
@@ -115,6 +116,14 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
 
     const int16_t *offsets = g_engine.calibration.ChannelOffsets;
     const uint32_t firstRecord = HoldLatestFrame(acquisition);
+    // Whole or not is decided as the frame is taken: from here to the end of the copy no record
+    // enters it. The thread may recycle it meanwhile (a slow copy on a busy machine), but that
+    // clears only its bookkeeping, never the samples being copied.
+    const uint32_t heldFrame = firstRecord / acquisition.RecordsPerFrame;
+    const bool heldWhole =
+        acquisition.Ring.FrameRecords[heldFrame].load(std::memory_order_acquire) >=
+        static_cast<int32_t>(acquisition.RecordsPerFrame);
+    if (Seams().whileFrameHeld != nullptr) Seams().whileFrameHeld(static_cast<int32_t>(heldFrame));
     const int16_t *source =
         acquisition.FrameRing.get() + static_cast<size_t>(firstRecord) * acquisition.RecordPoints;
     const size_t pointsPerLane = static_cast<size_t>(samples / lanes);
@@ -131,11 +140,7 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
                            lane3);
             break;
     }
-    if (whole != nullptr) {
-        const uint32_t frame = firstRecord / acquisition.RecordsPerFrame;
-        *whole = acquisition.Ring.FrameRecords[frame].load(std::memory_order_acquire) >=
-                 static_cast<int32_t>(acquisition.RecordsPerFrame);
-    }
+    if (whole != nullptr) *whole = heldWhole;
     acquisition.Ring.Guard.EndReading();
     return 0;
 }
