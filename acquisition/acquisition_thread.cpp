@@ -15,6 +15,20 @@ namespace {
 
 constexpr uint32_t kBar2 = 2;
 constexpr uint32_t kDescriptorControl = kDmaDescGo | kDmaDescInterruptOnDone;
+// Descriptors queued in one pass at most. The chunk a descriptor targets is given up by the scanner
+// as it is queued, so its last round must have been scanned since the board completed it: a chunk
+// is complete by the time the descriptor eleven places after it is queued (the dispatcher holds
+// four waiting and one active), and a pass runs between two batches. Five is what an empty
+// dispatcher takes, far below eleven.
+constexpr uint32_t kMostDescriptorsPerPass = 5;
+// What the thread sleeps, when the board's queue is full and nothing has arrived, as a share of
+// the time one chunk of records takes at the sampling rate: the full queue covers four chunks and
+// more, so a wake-up late by three chunks still finds a descriptor queued. Bounded below by what
+// a sleep can resolve and above so that a stop is seen soon at slow rates.
+constexpr double kIdleSleepChunkShare = 0.5;
+constexpr uint32_t kShortestIdleSleepMicroseconds = 20;
+constexpr uint32_t kLongestIdleSleepMicroseconds = 2000;
+constexpr uint32_t kUnknownRateIdleSleepMicroseconds = 100;
 // The first part of the end-of-run wait polls without pause (the board usually finishes within
 // microseconds); after that the thread polls once a millisecond until the time-out.
 constexpr int64_t kDrainBusyMilliseconds = 20;
@@ -35,6 +49,7 @@ bool WaitForDispatcherFinished(WDC_DEVICE_HANDLE handle) {
 }
 
 void AcquisitionThreadBody(void *) {
+    os::NameCurrentThread(kAcquisitionThreadName);
     AcquisitionState &acquisition = g_engine.acquisition;
     const AcquisitionRun &run = acquisition.Run;
     WDC_DEVICE_HANDLE handle = run.DmaDeviceHandle;
@@ -56,10 +71,14 @@ void AcquisitionThreadBody(void *) {
     uint32_t nextChunk = 0;
     bool queuedDescriptor = false;
     while (!acquisition.StopRequested.load(std::memory_order_acquire)) {
-        // At most one descriptor per pass, as long as the dispatcher's buffer takes it.
-        const bool descriptorsFull =
-            (ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) != 0;
-        if (!descriptorsFull) {
+        // The dispatcher's descriptor buffer is topped up on every pass: the board then has
+        // several chunks of work before it needs this thread again, and a pass that comes late
+        // (a busy machine, a long copy) costs no record.
+        bool descriptorsFull = false;
+        for (uint32_t queued = 0; queued < kMostDescriptorsPerPass; ++queued) {
+            descriptorsFull =
+                (ReadBar32(handle, kBar2, kDmaStatus) & kDmaStatusDescriptorsFull) != 0;
+            if (descriptorsFull) break;
             // The chunk's records of its last round were taken, unless something held them back
             // (a frame being read, a gap): those are given up now, before the board rewrites them.
             scanner.ForgetChunk(nextChunk);
@@ -72,11 +91,11 @@ void AcquisitionThreadBody(void *) {
         }
         const int32_t recordsBefore = scanner.RecordsReceived();
         scanner.Pass();
-        // Nothing new, and the board holds a full buffer of descriptors (several chunks of work,
-        // about a millisecond at the fastest rate, before it needs another): let any other ready
-        // thread run, and poll again at once if there is none. The pause must never oversleep
-        // that millisecond, or the board's queue runs dry and records are lost.
-        if (descriptorsFull && scanner.RecordsReceived() == recordsBefore) os::PauseBriefly();
+        // Nothing new, and the board holds a full buffer of descriptors: sleep for a fraction of
+        // the time those descriptors cover, so that even a late wake-up finds work still queued.
+        if (descriptorsFull && scanner.RecordsReceived() == recordsBefore) {
+            os::SleepMicroseconds(run.IdleSleepMicroseconds);
+        }
     }
 
     // Let the queued descriptors finish before the run ends, so that the next set-up or the
@@ -87,6 +106,19 @@ void AcquisitionThreadBody(void *) {
     WriteBar32(handle, kBar2, kDmaStatus, kDmaStatusInterrupt);
     WriteBar32(handle, kBar2, kDmaStatus, kDmaStatusInterrupt);
     acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
+}
+
+uint32_t IdleSleepMicroseconds(const AcquisitionState &acquisition) {
+    const double megasamplesPerSecond = CurrentSamplingRate();
+    const uint32_t lanes = g_engine.model.ADCNumber;
+    if (!(megasamplesPerSecond > 0.0) || lanes == 0) return kUnknownRateIdleSleepMicroseconds;
+    // Every lane samples at the rate: a chunk lasts the points per lane of its records.
+    const double pointsPerLane = static_cast<double>(acquisition.DmaSlotCount / kDmaChunks) *
+                                 (static_cast<double>(acquisition.RecordPoints) / lanes);
+    const double microseconds = kIdleSleepChunkShare * pointsPerLane / megasamplesPerSecond;
+    return static_cast<uint32_t>(std::clamp(microseconds,
+                                            static_cast<double>(kShortestIdleSleepMicroseconds),
+                                            static_cast<double>(kLongestIdleSleepMicroseconds)));
 }
 
 // A program may end without closing the board while the thread still copies records into the
@@ -123,6 +155,7 @@ int32_t StartAcquisitionThread() {
     run.RingSlotCount = acquisition.RingSlotCount;
     run.RecordPoints = acquisition.RecordPoints;
     run.RecordsPerFrame = acquisition.RecordsPerFrame;
+    run.IdleSleepMicroseconds = IdleSleepMicroseconds(acquisition);
 
     // The counters of the new run, visible as soon as the start returns (the thread resets the
     // same values when it begins).

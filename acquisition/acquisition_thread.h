@@ -8,6 +8,9 @@
 
 namespace ostrel {
 
+// The thread's name, as top -H, a debugger or a profiler shows it.
+inline constexpr char kAcquisitionThreadName[] = "ostrel-acq";
+
 // How long the thread waits, after a stop request, for the descriptors it queued to finish. The
 // slowest board (model 5 at 0.5 MS/s) fills a chunk in about 82 ms, so even all 16 chunks queued
 // drain well within this; a board that has not finished by then is stalled, and the thread ends

@@ -4,7 +4,38 @@
 
 #include "acquisition/record_tag.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ostrel {
+
+namespace {
+
+// Copies one record from its DMA slot into the ring. Not memcpy: the C library's memcpy moves
+// blocks of some kilobytes with a string instruction that, on some processors, runs several times
+// slower for particular alignments of source and target, and the ring and the slots take every
+// alignment there is (a 4-lane record of 1024 points into a ring at 16 bytes past a page cost 36 %
+// of a core at 1 GB/s instead of 4 %). Plain 16-byte moves cost the same whatever the alignment.
+void CopyRecord(int16_t *target, const uint8_t *source, size_t bytes) {
+    auto *to = reinterpret_cast<uint8_t *>(target);
+    size_t done = 0;
+#if defined(__SSE2__)
+    for (; done + 64 <= bytes; done += 64) {
+        const auto *in = reinterpret_cast<const __m128i *>(source + done);
+        auto *out = reinterpret_cast<__m128i *>(to + done);
+        const __m128i a = _mm_loadu_si128(in), b = _mm_loadu_si128(in + 1);
+        const __m128i c = _mm_loadu_si128(in + 2), d = _mm_loadu_si128(in + 3);
+        _mm_storeu_si128(out, a);
+        _mm_storeu_si128(out + 1, b);
+        _mm_storeu_si128(out + 2, c);
+        _mm_storeu_si128(out + 3, d);
+    }
+#endif
+    std::memcpy(to + done, source + done, bytes - done);
+}
+
+}  // namespace
 
 RecordScanner::RecordScanner(const ScanLayout &layout, RingStatus &status, Clock clock,
                              int64_t frequency)
@@ -120,8 +151,8 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return false;  // being read
     const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
     // The samples end where the trailer begins.
-    std::memcpy(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints,
-                layout_.SlotTrailers[slot] - recordBytes, recordBytes);
+    CopyRecord(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints,
+               layout_.SlotTrailers[slot] - recordBytes, recordBytes);
     status_.Guard.EndWriting();
 
     layout_.RingRecordFilled[tag] = 1;

@@ -1,13 +1,12 @@
 // The acquisition thread's sustained rate on the simulated board, beside a same-run memcpy of the
-// same records, and the realtime check: zero partial frames at each model's fastest rate.
+// same records.
 //
 //   BM_AcquisitionMaxRate/model:7   one lane, record length 1024, board as fast as it can go
 //   BM_AcquisitionMaxRate/model:8   four lanes, record length 1024
 //   BM_RecordCopyMemcpy/...         the same record copies with memcpy alone, one thread
 //   BM_ScannerPasses/...            the thread's own work without the simulator: a chunk of new
 //                                   tags before every pass (the samples stay in place)
-//   BM_RealtimePartialFrames/...    10 s at the fastest sampling rate in SIM_DMA_REALTIME;
-//                                   counters report frames, records and partial frames
+//   (the real-time figures are in bench_realtime.cpp)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -155,48 +154,6 @@ void BM_ScannerPasses(benchmark::State &state) {
     state.counters["partial_frames"] = scanner.PartialFrames();
 }
 BENCHMARK(BM_ScannerPasses)->Arg(7)->Arg(8)->ArgName("model");
-
-// Not a speed: over 10 s at each model's fastest rate, with the board acquiring on its own clock,
-// the thread must keep a descriptor queued at all times, or records are lost and frames partial.
-void BM_RealtimePartialFrames(benchmark::State &state) {
-    const int model = static_cast<int>(state.range(0));
-    const auto seconds = std::chrono::seconds(state.range(1));
-    for (auto _ : state) {
-        if (!OpenAndConfigure(model, SIM_DMA_REALTIME) || DAQ_StartAcquisition() != 0) {
-            state.SkipWithError("no acquisition on the simulated board");
-            DAQ_CloseDevice();
-            return;
-        }
-        // Past the start (whatever the board acquired before its first descriptor is lost, as
-        // on a real board), then the measured span.
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        int32_t startStatistics[9] = {};
-        DAQ_GetDebugValue(startStatistics);
-        const auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(seconds);
-        DAQ_StopAcquisition();
-        state.SetIterationTime(Seconds(std::chrono::steady_clock::now() - start));
-        int32_t records = 0, frames = 0, statistics[9] = {};
-        float rate = 0.0f;
-        DAQ_CheckDMA(&records, &frames, &rate);
-        DAQ_GetDebugValue(statistics);
-        uint32_t divider = 0;
-        float megasamples = 0.0f;
-        DAQ_GetSamplingRate(&divider, &megasamples);
-        state.counters["MSps"] = megasamples;
-        state.counters["frames"] = frames + 1;
-        state.counters["records"] = records;
-        state.counters["partial_frames"] = statistics[4] - startStatistics[4];
-        state.counters["MBps"] = rate;
-        DAQ_CloseDevice();
-    }
-}
-BENCHMARK(BM_RealtimePartialFrames)
-    ->ArgsProduct({{5, 6, 7, 8, 9, 10}, {10}})
-    ->ArgNames({"model", "seconds"})
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

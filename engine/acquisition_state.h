@@ -51,6 +51,7 @@ struct AcquisitionRun {
     uint32_t RingSlotCount = 0;
     uint32_t RecordPoints = 0;
     uint32_t RecordsPerFrame = 0;
+    uint32_t IdleSleepMicroseconds = 0;  // the thread's sleep when the board's queue is full
 };
 
 struct AcquisitionState {

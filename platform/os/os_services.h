@@ -10,10 +10,15 @@ namespace ostrel::os {
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
 
-// Gives the processor to another ready thread, if any, and returns at once otherwise (sched_yield
-// on POSIX, SwitchToThread on Windows; not a timed sleep, whose wake-up can come milliseconds
-// late): for a thread that polls and has nothing to do at the moment.
-void PauseBriefly();
+// Sleeps for about the given microseconds: at least that long on POSIX (clock_nanosleep), and on
+// Windows with a high-resolution waitable timer where there is one, otherwise only giving up the
+// rest of the time slice. The wake-up may come late on a busy or virtual machine: ask for a
+// fraction of the time that can be spared.
+void SleepMicroseconds(uint32_t microseconds);
+
+// Gives the calling thread a name that top -H, debuggers and profilers show (pthread_setname_np,
+// at most 15 characters; SetThreadDescription on Windows where it exists).
+void NameCurrentThread(const char *name);
 
 // Monotonic high-resolution counter and its ticks per second (QueryPerformanceCounter and
 // QueryPerformanceFrequency on Windows).
