@@ -8,6 +8,7 @@
 //     records_missing  nominal records minus records received (negative: more than nominal)
 //     partial_frames   frames recycled with records missing, as the engine counts them
 //     acq_cpu_pct      CPU time of the thread named ostrel-acq over wall time
+//     board_cpu_pct    CPU time of the simulated board's thread (ostrel-sim-dma) over wall time
 //     process_cpu_pct  CPU time of the whole process (engine, simulated board, this loop)
 //     MBps             the engine's own data rate
 //   BM_MemcpyReference/record_bytes:B/non_temporal:N   1 GB of records copied into a ring-sized
@@ -113,6 +114,7 @@ struct Snapshot {
     int32_t partialFrames = 0;
     float megabytesPerSecond = 0.0f;
     double acquisitionCpu = 0.0;
+    double boardCpu = 0.0;
     double processCpu = 0.0;
     std::chrono::steady_clock::time_point when;
 };
@@ -124,6 +126,7 @@ Snapshot Take() {
     DAQ_GetDebugValue(statistics);
     snapshot.partialFrames = statistics[4];
     snapshot.acquisitionCpu = ThreadCpuSeconds(ostrel::kAcquisitionThreadName);
+    snapshot.boardCpu = ThreadCpuSeconds("ostrel-sim-dma");
     snapshot.processCpu = ProcessCpuSeconds();
     snapshot.when = std::chrono::steady_clock::now();
     return snapshot;
@@ -171,6 +174,7 @@ void BM_Realtime(benchmark::State &state) {
         state.counters["partial_frames"] = end.partialFrames - begin.partialFrames;
         state.counters["acq_cpu_pct"] =
             100.0 * (end.acquisitionCpu - begin.acquisitionCpu) / seconds;
+        state.counters["board_cpu_pct"] = 100.0 * (end.boardCpu - begin.boardCpu) / seconds;
         state.counters["process_cpu_pct"] = 100.0 * (end.processCpu - begin.processCpu) / seconds;
         state.counters["MBps"] = end.megabytesPerSecond;
         DAQ_CloseDevice();

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -310,6 +313,38 @@ TEST_F(AcquisitionEndToEnd, AStalledBoardDoesNotHoldTheStopAndTheEngineStaysUsab
     EXPECT_EQ(SIM_GetResourceCount(SIM_RESOURCE_CONTROL_DEVICE), 0);
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DMA_STALL, 0), 0);
 }
+
+#if defined(__linux__)
+// The names of the process's threads, as top -H shows them.
+std::vector<std::string> ThreadNames() {
+    std::vector<std::string> names;
+    for (const auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string name;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(AcquisitionEndToEnd, TheThreadCanBeFoundByItsName) {
+    OpenModel(9);
+    ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
+    ASSERT_EQ(DAQ_ConfigAcquisition_and_Start(1024, 16), 0);
+    ASSERT_TRUE(WaitForFrame());
+    const std::vector<std::string> running = ThreadNames();
+    EXPECT_EQ(std::count(running.begin(), running.end(), "ostrel-acq"), 1);
+    ASSERT_EQ(DAQ_StopAcquisition(), 0);
+    // The thread has set its last flag; it may take a moment longer to leave the list.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<std::string> stopped = ThreadNames();
+    while (std::count(stopped.begin(), stopped.end(), "ostrel-acq") != 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stopped = ThreadNames();
+    }
+    EXPECT_EQ(std::count(stopped.begin(), stopped.end(), "ostrel-acq"), 0);
+}
+#endif
 
 TEST_F(AcquisitionEndToEnd, HundredsOfStartStopConfigureCycles) {
     // Run under the thread sanitizer as well: the handshake, the counters and the ring shared

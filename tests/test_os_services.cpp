@@ -41,6 +41,15 @@ TEST(OsSleep, WaitsAtLeastTheRequestedTime) {
     }
 }
 
+TEST(OsSleep, MicrosecondsWaitAtLeastTheRequestedTime) {
+    for (uint32_t microseconds : {0u, 20u, 150u, 1000u, 2500u}) {
+        SCOPED_TRACE(::testing::Message() << "SleepMicroseconds(" << microseconds << ")");
+        const auto start = Clock::now();
+        ostrel::os::SleepMicroseconds(microseconds);
+        EXPECT_GE(Clock::now() - start, std::chrono::microseconds(microseconds));
+    }
+}
+
 TEST(OsCounter, FrequencyIsPositiveAndFixed) {
     const int64_t frequency = ostrel::os::PerformanceFrequency();
     EXPECT_GT(frequency, 0);

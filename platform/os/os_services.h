@@ -10,10 +10,10 @@ namespace ostrel::os {
 // Sleeps for at least the given milliseconds (Sleep on Windows).
 void SleepMilliseconds(uint32_t milliseconds);
 
-// Sleeps for about the given microseconds: at least that long on POSIX (clock_nanosleep), and on
-// Windows with a high-resolution waitable timer where there is one, otherwise only giving up the
-// rest of the time slice. The wake-up may come late on a busy or virtual machine: ask for a
-// fraction of the time that can be spared.
+// Sleeps for at least the given microseconds (clock_nanosleep on POSIX; a high-resolution
+// waitable timer on Windows where there is one, otherwise yielding until the time has passed).
+// The wake-up may come late on a busy or virtual machine: ask for a fraction of the time that can
+// be spared.
 void SleepMicroseconds(uint32_t microseconds);
 
 // Gives the calling thread a name that top -H, debuggers and profilers show (pthread_setname_np,

@@ -2,7 +2,8 @@
 //
 // Sleep waits for whole timer ticks (1 to 15.6 ms), longer than the board's descriptor buffer lasts
 // at its fastest rates. A high-resolution waitable timer (Windows 10 1803 and later) sleeps for
-// the time asked; where there is none the thread only gives up the rest of its time slice.
+// the time asked; where there is none the thread gives up its time slices until the time has
+// passed.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -21,11 +22,27 @@
 
 namespace ostrel::os {
 
+namespace {
+
+// Without a high-resolution timer: the thread gives up its time slice until the time has passed.
+void YieldFor(uint32_t microseconds) {
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const LONGLONG ticks = frequency.QuadPart * static_cast<LONGLONG>(microseconds) / 1000000;
+    do {
+        SwitchToThread();
+        QueryPerformanceCounter(&now);
+    } while (now.QuadPart - start.QuadPart < ticks);
+}
+
+}  // namespace
+
 void SleepMicroseconds(uint32_t microseconds) {
     HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                           TIMER_ALL_ACCESS);
     if (timer == nullptr) {
-        SwitchToThread();
+        YieldFor(microseconds);
         return;
     }
     LARGE_INTEGER due;
@@ -33,7 +50,7 @@ void SleepMicroseconds(uint32_t microseconds) {
     if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
         WaitForSingleObject(timer, INFINITE);  // the timer is due within the microseconds asked
     } else {
-        SwitchToThread();
+        YieldFor(microseconds);
     }
     CloseHandle(timer);
 }

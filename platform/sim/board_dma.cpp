@@ -17,6 +17,10 @@
 #include <new>
 #include <system_error>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include "platform/sim/board_dma_impl.h"
 
 namespace ostrel::sim {
@@ -605,6 +609,11 @@ void BoardDma::Impl::EnsureThread() {
 }
 
 void BoardDma::Impl::ThreadMain() {
+#if defined(__linux__)
+    // Named for itself: a thread inherits the name of the thread that starts it, and the engine's
+    // acquisition thread starts this one with its first descriptor.
+    pthread_setname_np(pthread_self(), "ostrel-sim-dma");
+#endif
     Batch batch;
     Clock::time_point idleSince = Clock::now();
     for (;;) {
