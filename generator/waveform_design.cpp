@@ -108,4 +108,27 @@ uint16_t ScaledCode(uint16_t designed, CodeScale scale, int32_t maxCode) {
     return LimitCode(code, maxCode);
 }
 
+void ScaledCodes(const uint16_t *designed, uint16_t *codes, int32_t count, CodeScale scale,
+                 int32_t maxCode) {
+    // LimitCode without branches: below 1 (and NaN) becomes 0 and truncates to 0, at or above
+    // the limit becomes the limit, which a float holds exactly. A fixed trip count with selects
+    // only is what the compiler vectorises at -O2.
+    constexpr int32_t kBlock = 64;
+    const int32_t limit = maxCode < 0 ? 0 : (maxCode > 0xFFFF ? 0xFFFF : maxCode);
+    const float top = static_cast<float>(limit);
+    int32_t done = 0;
+    for (; done + kBlock <= count; done += kBlock) {
+        const uint16_t *__restrict in = designed + done;
+        uint16_t *__restrict out = codes + done;
+        for (int32_t i = 0; i < kBlock; ++i) {
+            const float product = static_cast<float>(in[i]) * scale.gain;
+            float code = product + scale.base;
+            code = code >= 1.0f ? code : 0.0f;
+            code = code < top ? code : top;
+            out[i] = static_cast<uint16_t>(static_cast<int32_t>(code));
+        }
+    }
+    for (; done < count; ++done) codes[done] = ScaledCode(designed[done], scale, maxCode);
+}
+
 }  // namespace ostrel::awg

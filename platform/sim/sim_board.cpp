@@ -55,15 +55,6 @@ int LanesOfModel(int modelType) {
     return 0;
 }
 
-uint64_t AddressSpaceBytes(uint32_t addressSpace) {
-    switch (addressSpace) {
-    case 0: return kBar0Bytes;
-    case 2: return kBar2Bytes;
-    case 4: return kBar4Bytes;
-    default: return 0;
-    }
-}
-
 bool RegisterOffset(int32_t registerIndex, uint64_t *offset) {
     const int64_t byteOffset =
         static_cast<int64_t>(kRegisterBase) + 2 * static_cast<int64_t>(registerIndex);

@@ -35,7 +35,14 @@ int ModelOfDeviceId(uint32_t deviceId);
 // ADC lanes of a model (1, 2 or 4); 0 for an unknown model.
 int LanesOfModel(int modelType);
 // Length of an address space; 0 for an inactive one.
-uint64_t AddressSpaceBytes(uint32_t addressSpace);
+constexpr uint64_t AddressSpaceBytes(uint32_t addressSpace) {
+    switch (addressSpace) {
+    case 0: return kBar0Bytes;
+    case 2: return kBar2Bytes;
+    case 4: return kBar4Bytes;
+    default: return 0;
+    }
+}
 // BAR 0 byte offset of a register index (the sign-extended 2 x index added to 0x8000000); false
 // when it falls outside BAR 0.
 bool RegisterOffset(int32_t registerIndex, uint64_t *offset);
@@ -100,8 +107,8 @@ private:
     std::atomic<bool> interruptResource_{true};
     std::atomic<uint32_t> interruptType_{kDefaultInterruptType};
 
-    DenseRegion registers_{kRegisterWindowBase, kRegisterWindowBytes};
-    DenseRegion waveforms_{kWaveformMemoryBase, kWaveformMemoryBytes};
+    DenseRegion<uint32_t> registers_{kRegisterWindowBase, kRegisterWindowBytes};
+    DenseRegion<uint16_t> waveforms_{kWaveformMemoryBase, kWaveformMemoryBytes};
     SparseMemory bar0Rest_;
     SparseMemory bar2Memory_;
     SparseMemory bar4Memory_;

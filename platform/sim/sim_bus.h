@@ -74,8 +74,12 @@ struct EventDelivery {
 
 class Bus {
 public:
-    // The instance, with the default boards installed on first use.
-    static Bus &Get();
+    // The instance, with the default boards installed on first use. Every driver-access call
+    // comes here, most of them twice: once the defaults are in, one load.
+    static Bus &Get() {
+        Bus *ready = ready_.load(std::memory_order_acquire);
+        return ready != nullptr ? *ready : GetInstalling();
+    }
 
     void Count(Operation operation) {
         calls_[static_cast<int>(operation)].fetch_add(1, std::memory_order_relaxed);
@@ -103,7 +107,29 @@ public:
     // Device handles. Unknown handles (never ours, or closed) give null / false.
     WDC_DEVICE_HANDLE OpenDevice(SimBoard &board, void *context);
     bool CloseDevice(WDC_DEVICE_HANDLE handle);
-    SimBoard *BoardOfHandle(WDC_DEVICE_HANDLE handle) const;
+    SimBoard *BoardOfHandle(WDC_DEVICE_HANDLE handle) const {
+        // Every BAR access asks this; the published copy answers without a lock (a shared lock
+        // is two atomic read-modify-writes per access). A null handle is never published.
+        if (handle != nullptr) {
+            for (int attempt = 0; attempt < 4; ++attempt) {
+                const uint32_t version = handlesVersion_.load(std::memory_order_acquire);
+                if ((version & 1u) != 0) continue;  // being rewritten
+                SimBoard *board = nullptr;
+                for (int slot = 0; slot < kPublishedHandles; ++slot) {
+                    if (publishedHandles_[slot].load(std::memory_order_relaxed) == handle) {
+                        board = publishedBoards_[slot].load(std::memory_order_relaxed);
+                        break;
+                    }
+                }
+                const bool complete = handlesComplete_.load(std::memory_order_relaxed);
+                std::atomic_thread_fence(std::memory_order_acquire);
+                if (handlesVersion_.load(std::memory_order_relaxed) != version) continue;
+                if (board != nullptr || complete) return board;
+                break;  // more handles open than published: ask the table itself
+            }
+        }
+        return BoardOfHandleLocked(handle);
+    }
     bool ContextOfHandle(WDC_DEVICE_HANDLE handle, void **context) const;
     int DeviceHandleCount() const;
 
@@ -144,20 +170,34 @@ public:
 private:
     Bus() = default;
     static Bus &Instance();
+    static Bus &GetInstalling();
+    SimBoard *BoardOfHandleLocked(WDC_DEVICE_HANDLE handle) const;
     void Append(const SimBoard &board, uint32_t space, uint64_t offset, int width, bool write,
                 uint32_t value);
     // Stops every board's DMA side, then installs new boards built from the IDs.
     void ReplaceBoards(const std::vector<uint32_t> &deviceIds);
     void FreeAllDma();
     SimDevice *FindLocked(WDC_DEVICE_HANDLE handle) const;
+    // Copies the first open handles and their boards into the published entries; called with
+    // handlesMutex_ held uniquely after every change of devices_.
+    void PublishHandlesLocked();
 
     std::once_flag defaultsOnce_;
+    static std::atomic<Bus *> ready_;  // the instance once its defaults are installed
 
     mutable std::shared_mutex boardsMutex_;
     std::vector<std::unique_ptr<SimBoard>> boards_;
 
     mutable std::shared_mutex handlesMutex_;
     std::unordered_map<const void *, std::unique_ptr<SimDevice>> devices_;
+    // The open handles as the access path reads them without a lock: a sequence lock over
+    // copies of up to kPublishedHandles entries of devices_ (odd version: being rewritten;
+    // handlesComplete_ false: more handles are open than published, look in devices_).
+    static constexpr int kPublishedHandles = 8;
+    std::atomic<uint32_t> handlesVersion_{0};
+    std::atomic<const void *> publishedHandles_[kPublishedHandles]{};
+    std::atomic<SimBoard *> publishedBoards_[kPublishedHandles]{};
+    std::atomic<bool> handlesComplete_{true};
 
     mutable std::mutex dmaMutex_;
     std::unordered_map<const WD_DMA *, std::unique_ptr<LockedDma>> locks_;
