@@ -77,9 +77,11 @@ public:
     // The instance, with the default boards installed on first use. Every driver-access call
     // comes here, most of them twice: once the defaults are in, one load.
     static Bus &Get() {
-        Bus *ready = ready_.load(std::memory_order_acquire);
+        Bus *ready = Ready();
         return ready != nullptr ? *ready : GetInstalling();
     }
+    // The instance once the defaults are installed, else null.
+    static Bus *Ready() { return ready_.load(std::memory_order_acquire); }
 
     void Count(Operation operation) {
         calls_[static_cast<int>(operation)].fetch_add(1, std::memory_order_relaxed);
@@ -108,27 +110,32 @@ public:
     WDC_DEVICE_HANDLE OpenDevice(SimBoard &board, void *context);
     bool CloseDevice(WDC_DEVICE_HANDLE handle);
     SimBoard *BoardOfHandle(WDC_DEVICE_HANDLE handle) const {
-        // Every BAR access asks this; the published copy answers without a lock (a shared lock
-        // is two atomic read-modify-writes per access). A null handle is never published.
-        if (handle != nullptr) {
-            for (int attempt = 0; attempt < 4; ++attempt) {
-                const uint32_t version = handlesVersion_.load(std::memory_order_acquire);
-                if ((version & 1u) != 0) continue;  // being rewritten
-                SimBoard *board = nullptr;
-                for (int slot = 0; slot < kPublishedHandles; ++slot) {
-                    if (publishedHandles_[slot].load(std::memory_order_relaxed) == handle) {
-                        board = publishedBoards_[slot].load(std::memory_order_relaxed);
-                        break;
-                    }
+        SimBoard *board = nullptr;
+        return PublishedBoardOfHandle(handle, &board) ? board : BoardOfHandleLocked(handle);
+    }
+    // Every BAR access asks for the board of its handle; the published copy answers without a
+    // lock (a shared lock is two atomic read-modify-writes per access). True with the board, or
+    // null for a handle that is not open; false when only the table itself can tell.
+    bool PublishedBoardOfHandle(WDC_DEVICE_HANDLE handle, SimBoard **board) const {
+        if (handle == nullptr) return false;  // never published; rare, so let the table say
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const uint32_t version = handlesVersion_.load(std::memory_order_acquire);
+            if ((version & 1u) != 0) continue;  // being rewritten
+            SimBoard *found = nullptr;
+            for (int slot = 0; slot < kPublishedHandles; ++slot) {
+                if (publishedHandles_[slot].load(std::memory_order_relaxed) == handle) {
+                    found = publishedBoards_[slot].load(std::memory_order_relaxed);
+                    break;
                 }
-                const bool complete = handlesComplete_.load(std::memory_order_relaxed);
-                std::atomic_thread_fence(std::memory_order_acquire);
-                if (handlesVersion_.load(std::memory_order_relaxed) != version) continue;
-                if (board != nullptr || complete) return board;
-                break;  // more handles open than published: ask the table itself
             }
+            const bool complete = handlesComplete_.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (handlesVersion_.load(std::memory_order_relaxed) != version) continue;
+            if (found == nullptr && !complete) return false;  // more open than published
+            *board = found;
+            return true;
         }
-        return BoardOfHandleLocked(handle);
+        return false;
     }
     bool ContextOfHandle(WDC_DEVICE_HANDLE handle, void **context) const;
     int DeviceHandleCount() const;
@@ -158,6 +165,7 @@ public:
 
     // Access log.
     void SetLogEnabled(bool enabled) { logEnabled_.store(enabled, std::memory_order_relaxed); }
+    bool LogEnabled() const { return logEnabled_.load(std::memory_order_relaxed); }
     void Log(const SimBoard &board, uint32_t space, uint64_t offset, int width, bool write,
              uint32_t value) {
         if (logEnabled_.load(std::memory_order_relaxed)) {

@@ -35,6 +35,14 @@ public:
         return offset >= base_ && offset - base_ + static_cast<uint64_t>(width) <= bytes_;
     }
     bool ContainsByte(uint64_t offset) const { return offset >= base_ && offset - base_ < bytes_; }
+    // Whether offset starts a whole word of the region.
+    bool ContainsWord(uint64_t offset) const {
+        return Contains(offset, kWordBytes) && (offset - base_) % kWordBytes == 0;
+    }
+    // Only for a word the region contains.
+    void StoreWord(uint64_t offset, Word value) {
+        words_[(offset - base_) / kWordBytes].store(value, std::memory_order_release);
+    }
     // Only for accesses the region contains. An access inside one word is inline: the waveform
     // memories take 8192 point writes per update.
     uint32_t Read(uint64_t offset, int width) const {
