@@ -213,8 +213,8 @@ uint32_t WDC_WriteAddr8(WDC_DEVICE_HANDLE handle, uint32_t addrSpace, uint64_t o
 
 uint32_t WDC_WriteAddr16(WDC_DEVICE_HANDLE handle, uint32_t addrSpace, uint64_t offset,
                          uint16_t value) {
-    // A waveform update is 8192 of these: a point of a published handle's waveform memory makes
-    // no call and saves no register. Everything else, and every logged write, goes the whole
+    // A waveform update is 8192 of these: a point of a published handle's waveform memory is
+    // stored without a further call. Everything else, and every logged write, goes the whole
     // way (which looks the handle up again).
     Bus *bus = Bus::Ready();
     if (bus == nullptr) return WriteAddr16BeforeDefaults(handle, addrSpace, offset, value);
