@@ -253,24 +253,24 @@ bool Bus::CloseDevice(WDC_DEVICE_HANDLE handle) {
 }
 
 void Bus::PublishHandlesLocked() {
-    // Sequence-lock writer: odd while the entries change. Writers are serialised by the unique
-    // lock on handlesMutex_.
+    // Sequence-lock writer: odd while the entries change, and every entry stored with release
+    // semantics, so that a reader who sees a new entry also sees the odd version. Writers are
+    // serialised by the unique lock on handlesMutex_.
     const uint32_t version = handlesVersion_.load(std::memory_order_relaxed);
     handlesVersion_.store(version + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     int slot = 0;
     for (const auto &entry : devices_) {
         if (slot == kPublishedHandles) break;
-        publishedHandles_[slot].store(entry.first, std::memory_order_relaxed);
-        publishedBoards_[slot].store(entry.second->board, std::memory_order_relaxed);
+        publishedHandles_[slot].store(entry.first, std::memory_order_release);
+        publishedBoards_[slot].store(entry.second->board, std::memory_order_release);
         ++slot;
     }
     for (int rest = slot; rest < kPublishedHandles; ++rest) {
-        publishedHandles_[rest].store(nullptr, std::memory_order_relaxed);
-        publishedBoards_[rest].store(nullptr, std::memory_order_relaxed);
+        publishedHandles_[rest].store(nullptr, std::memory_order_release);
+        publishedBoards_[rest].store(nullptr, std::memory_order_release);
     }
     handlesComplete_.store(devices_.size() <= static_cast<size_t>(kPublishedHandles),
-                           std::memory_order_relaxed);
+                           std::memory_order_release);
     handlesVersion_.store(version + 2, std::memory_order_release);
 }
 

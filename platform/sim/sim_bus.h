@@ -121,15 +121,17 @@ public:
         for (int attempt = 0; attempt < 4; ++attempt) {
             const uint32_t version = handlesVersion_.load(std::memory_order_acquire);
             if ((version & 1u) != 0) continue;  // being rewritten
+            // Acquire loads of the entries: a value from a rewrite in progress brings the odd
+            // version along, so the second look at the version sees the change (no fence
+            // needed, which ThreadSanitizer could not follow).
             SimBoard *found = nullptr;
             for (int slot = 0; slot < kPublishedHandles; ++slot) {
-                if (publishedHandles_[slot].load(std::memory_order_relaxed) == handle) {
-                    found = publishedBoards_[slot].load(std::memory_order_relaxed);
+                if (publishedHandles_[slot].load(std::memory_order_acquire) == handle) {
+                    found = publishedBoards_[slot].load(std::memory_order_acquire);
                     break;
                 }
             }
-            const bool complete = handlesComplete_.load(std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_acquire);
+            const bool complete = handlesComplete_.load(std::memory_order_acquire);
             if (handlesVersion_.load(std::memory_order_relaxed) != version) continue;
             if (found == nullptr && !complete) return false;  // more open than published
             *board = found;
