@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "OstrelDAQEngine.h"
 
 namespace ostrel::awg {
@@ -106,6 +110,54 @@ uint16_t ScaledCode(uint16_t designed, CodeScale scale, int32_t maxCode) {
     const float product = static_cast<float>(designed) * scale.gain;
     const float code = product + scale.base;
     return LimitCode(code, maxCode);
+}
+
+void ScaledCodes(const uint16_t *designed, uint16_t *codes, int32_t count, CodeScale scale,
+                 int32_t maxCode) {
+    // LimitCode without branches: at or below 0 (and NaN) becomes 0, below 1 truncates to 0
+    // anyway, at or above the limit becomes the limit, which a float holds exactly; so a vector
+    // max and min, each step rounded to float as in ScaledCode.
+    const int32_t limit = maxCode < 0 ? 0 : (maxCode > 0xFFFF ? 0xFFFF : maxCode);
+    const float top = static_cast<float>(limit);
+    int32_t done = 0;
+#if defined(__SSE2__)
+    const __m128 gain = _mm_set1_ps(scale.gain);
+    const __m128 base = _mm_set1_ps(scale.base);
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 topCode = _mm_set1_ps(top);
+    // Codes 0..65535 are narrowed with the signed saturating pack, moved into its range first.
+    const __m128i packBias = _mm_set1_epi32(0x8000);
+    const __m128i signFlip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m128i zeroWords = _mm_setzero_si128();
+    auto scaled = [&](__m128i points) {
+        __m128 code = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(points), gain), base);
+        code = _mm_min_ps(_mm_max_ps(code, zero), topCode);
+        return _mm_sub_epi32(_mm_cvttps_epi32(code), packBias);
+    };
+    for (; done + 8 <= count; done += 8) {
+        const __m128i points =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(designed + done));
+        const __m128i low = scaled(_mm_unpacklo_epi16(points, zeroWords));
+        const __m128i high = scaled(_mm_unpackhi_epi16(points, zeroWords));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(codes + done),
+                         _mm_xor_si128(_mm_packs_epi32(low, high), signFlip));
+    }
+#else
+    // A fixed trip count with selects only, which the compiler may vectorise.
+    constexpr int32_t kBlock = 64;
+    for (; done + kBlock <= count; done += kBlock) {
+        const uint16_t *__restrict in = designed + done;
+        uint16_t *__restrict out = codes + done;
+        for (int32_t i = 0; i < kBlock; ++i) {
+            const float product = static_cast<float>(in[i]) * scale.gain;
+            float code = product + scale.base;
+            code = code > 0.0f ? code : 0.0f;
+            code = code < top ? code : top;
+            out[i] = static_cast<uint16_t>(static_cast<int32_t>(code));
+        }
+    }
+#endif
+    for (; done < count; ++done) codes[done] = ScaledCode(designed[done], scale, maxCode);
 }
 
 }  // namespace ostrel::awg

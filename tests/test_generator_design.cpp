@@ -167,6 +167,48 @@ TEST(GeneratorDesign, AmplitudeAndOffsetScaling) {
     }
 }
 
+// The block scaling the update uses gives exactly the codes of the per-point scaling, for every
+// 16-bit designed value, at block edges and in the tail, including scales that overflow.
+TEST(GeneratorDesign, BlockScalingMatchesPointScaling) {
+    const float infinity = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        CodeScale scale;
+        int32_t maxCode;
+    };
+    const Case cases[] = {
+        {ScaleOf(4.75f, 0.0f, kMidCode), kMaxCode},   {ScaleOf(1.0f, 0.5f, kMidCode), kMaxCode},
+        {ScaleOf(2.375f, -1.25f, kMidCode), kMaxCode}, {ScaleOf(-2.0f, 3.0f, kMidCode), kMaxCode},
+        {ScaleOf(9.5f, 0.0f, kMidCode), kMaxCode},     {ScaleOf(-3e38f, 3e38f, kMidCode), kMaxCode},
+        {{0.3f, 0.7f}, kMaxCode},                      {{1.0f, -0.5f}, kMaxCode},
+        {{infinity, 0.0f}, kMaxCode},                  {{1.0f, -infinity}, kMaxCode},
+        {{nan, 100.0f}, kMaxCode},                     {{1.0f, 0.0f}, 0},
+        {{1.0f, 0.0f}, -7},                            {{4.0f, 0.0f}, 0x1FFFF},
+    };
+    // Every 16-bit value, plus a tail that is not a whole block.
+    constexpr int32_t kCount = 65536 + 37;
+    std::vector<uint16_t> designed(kCount);
+    for (int32_t i = 0; i < kCount; ++i) designed[i] = static_cast<uint16_t>(i * 7919);
+    std::vector<uint16_t> codes(kCount);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "gain " << c.scale.gain << " base " << c.scale.base
+                                        << " max code " << c.maxCode);
+        for (int32_t offset : {0, 1, 63}) {
+            std::fill(codes.begin(), codes.end(), uint16_t{0xABCD});
+            ScaledCodes(designed.data() + offset, codes.data(), kCount - offset, c.scale,
+                        c.maxCode);
+            for (int32_t i = 0; i < kCount - offset; ++i) {
+                ASSERT_EQ(codes[i], ScaledCode(designed[i + offset], c.scale, c.maxCode))
+                    << "point " << i << " designed " << designed[i + offset];
+            }
+            // Nothing past the count is written.
+            if (offset > 0) {
+                EXPECT_EQ(codes[kCount - offset], 0xABCD);
+            }
+        }
+    }
+}
+
 TEST(GeneratorDesign, LimitCodeTruncatesThenSaturates) {
     struct Case {
         float value;

@@ -269,6 +269,54 @@ TEST(SimBus, SeveralHandlesToOneBoardShareItsRegisters) {
     EXPECT_EQ(SIM_GetResourceCount(SIM_RESOURCE_DEVICE_HANDLES), 0);
 }
 
+// Point writes into the waveform memories take a short way past the handle table; it must know
+// exactly the handles the table knows, however many are open, and nothing that was closed.
+TEST(SimBus, PointWritesFollowEveryOpenAndClose) {
+    constexpr int kHandles = 12;  // more than the access path keeps at hand
+    constexpr uint64_t kPoint = 0x8080000;
+    WDC_DEVICE_HANDLE handles[kHandles] = {};
+    bool open[kHandles] = {};
+    auto checkAll = [&](const char *stage) {
+        SCOPED_TRACE(stage);
+        for (int index = 0; index < kHandles; ++index) {
+            SCOPED_TRACE(testing::Message() << "handle " << index << (open[index] ? " open" : ""));
+            const uint64_t offset = kPoint + 2 * static_cast<uint64_t>(index);
+            const uint16_t before = static_cast<uint16_t>(SIM_PeekBar(0, 0, offset, 2));
+            const uint16_t value = static_cast<uint16_t>(before + 0x101);
+            const uint32_t status = WDC_WriteAddr16(handles[index], 0, offset, value);
+            if (open[index]) {
+                EXPECT_EQ(status, 0u);
+                EXPECT_EQ(SIM_PeekBar(0, 0, offset, 2), value);
+            } else {
+                EXPECT_EQ(status, static_cast<uint32_t>(WD_INVALID_HANDLE));
+                EXPECT_EQ(SIM_PeekBar(0, 0, offset, 2), before);
+            }
+        }
+    };
+    for (int index = 0; index < kHandles; ++index) {
+        handles[index] = OpenBoard(0);
+        open[index] = true;
+    }
+    checkAll("all open");
+    // Close from the middle and the ends, across the number kept at hand.
+    for (int index : {5, 0, 11, 7, 1}) {
+        ASSERT_EQ(WDC_PciDeviceClose(handles[index]), 0u);
+        open[index] = false;
+        checkAll("after a close");
+    }
+    const int before = SIM_GetCallCount("WDC_WriteAddr16");
+    EXPECT_EQ(WDC_WriteAddr16(nullptr, 0, kPoint, 1), static_cast<uint32_t>(WD_INVALID_HANDLE));
+    EXPECT_EQ(SIM_GetCallCount("WDC_WriteAddr16"), before + 1);
+    for (int index = 0; index < kHandles; ++index) {
+        if (open[index]) {
+            EXPECT_EQ(WDC_PciDeviceClose(handles[index]), 0u);
+        }
+        open[index] = false;
+    }
+    checkAll("all closed");
+    EXPECT_EQ(SIM_GetResourceCount(SIM_RESOURCE_DEVICE_HANDLES), 0);
+}
+
 TEST(SimBus, OpenAtAnEmptySlotFails) {
     WD_PCI_CARD_INFO info;
     std::memset(&info, 0, sizeof(info));
@@ -319,8 +367,10 @@ TEST(SimBus, LittleEndianAccessesOfEveryWidth) {
 
 TEST(SimBus, UnalignedAccessesAcrossWordsAndWindowEdges) {
     WDC_DEVICE_HANDLE handle = OpenBoard(0);
-    // Straddling two register words, and the edge of the register window into sparse BAR 0.
-    const uint64_t offsets[] = {0x7FFF002, 0x7FFEFFE, 0x7FFFFFE, 0x807FFFF, 0x1001};
+    // Straddling two register words, the edge of the register window into sparse BAR 0, and
+    // both edges of the waveform memories and odd points inside them.
+    const uint64_t offsets[] = {0x7FFF002, 0x7FFEFFE, 0x7FFFFFE, 0x807FFFF, 0x1001,
+                                0x8083FFF, 0x8087FFE, 0x8084001};
     for (const uint64_t offset : offsets) {
         SCOPED_TRACE(testing::Message() << std::hex << offset);
         ASSERT_EQ(WDC_WriteAddr32(handle, 0, offset, 0xCAFEF00D), 0u);
@@ -329,6 +379,8 @@ TEST(SimBus, UnalignedAccessesAcrossWordsAndWindowEdges) {
         EXPECT_EQ(word, 0xCAFEF00Du);
         EXPECT_EQ(SIM_PeekBar(0, 0, offset, 1), 0x0Du);
         EXPECT_EQ(SIM_PeekBar(0, 0, offset + 3, 1), 0xCAu);
+        ASSERT_EQ(WDC_WriteAddr16(handle, 0, offset + 1, 0x1234), 0u);
+        EXPECT_EQ(SIM_PeekBar(0, 0, offset, 4), 0xCA12340Du);
     }
     EXPECT_EQ(WDC_PciDeviceClose(handle), 0u);
 }

@@ -288,8 +288,13 @@ TEST_F(SimDmaWdcTest, EngineLikePollingWhileTheBoardFillsChunksAndSettingsChange
         }
         WriteBar32(board.handle, kStatus, 0x200);
     });
-    for (int change = 0; change < 100; ++change) {
-        SIM_SetInputSignal(0, 0, -6000 + change, 0, 0, 0);
+    // At least 100 changes, and on until enough records went by, whatever the machine's speed
+    // (a loaded box under ThreadSanitizer may take far longer than 100 ms for them).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int change = 0; change < 100 || (records.load() <= 1000 &&
+                                          std::chrono::steady_clock::now() < deadline);
+         ++change) {
+        SIM_SetInputSignal(0, 0, -6000 + change % 1000, 0, 0, 0);
         WDC_WriteAddr32(board.handle, 0, 0x7FFF000 + 4 * 6, static_cast<uint32_t>(change & 1));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

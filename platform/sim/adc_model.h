@@ -101,7 +101,7 @@ private:
     std::array<float, kBlock> rotationSin_{};
     double playedFrequencyHz_ = 0.0;
     std::vector<int16_t> codes_;    // noise-free: cycle_ + kSegmentSamples codes
-    std::vector<float> values_;     // noisy: cycle_ + kSegmentSamples values before the noise
+    std::vector<float> values_;     // noisy: cycle_ + kSegmentSamples + kBlock values, no noise
     std::vector<int16_t> scratch_;  // streaming output
 };
 

@@ -151,13 +151,7 @@ void BoardDma::Impl::BufferUnlocking() {
 
 void BoardDma::Impl::Bar0Written(uint64_t offset, int width) {
     if (width <= 0) return;
-    if (model_ != nullptr && model_->hasGenerator) {
-        for (uint64_t memory : model_->waveformMemory) {
-            if (Overlaps(offset, width, memory, 2ull * kWaveformPoints)) {
-                waveformsDirty_.store(true, std::memory_order_release);
-            }
-        }
-    }
+    WaveformWindowWritten(offset, width);
     const uint64_t maskOffset =
         kControlRegisterOrigin - 2u * static_cast<uint64_t>(-kOutputMaskRegister);
     if (!Overlaps(offset, width, maskOffset, 4)) return;

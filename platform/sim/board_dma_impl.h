@@ -68,6 +68,19 @@ public:
     void WriteBar2(uint64_t offset, int width, uint32_t value);
     void BufferUnlocking();
     void Bar0Written(uint64_t offset, int width);
+    // Set by every write into a waveform memory; the bus side sets it directly for point writes.
+    std::atomic<bool> &WaveformsDirtyFlag() { return waveformsDirty_; }
+    // The part of Bar0Written for a write that lies inside the waveform-memory window (and so
+    // cannot touch the output mask): inline, as a waveform update makes 8192 of them.
+    void WaveformWindowWritten(uint64_t offset, int width) {
+        if (model_ == nullptr || !model_->hasGenerator) return;
+        for (uint64_t memory : model_->waveformMemory) {
+            if (offset < memory + 2ull * kWaveformPoints &&
+                memory < offset + static_cast<uint64_t>(width)) {
+                waveformsDirty_.store(true, std::memory_order_release);
+            }
+        }
+    }
 
     // Scenario controls; -1 for a bad argument, nothing changed.
     int SetInputSignal(int input, const InputSignal &signal);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/sim/board_dma_impl.h"
+
 namespace ostrel::sim {
 namespace {
 
@@ -55,15 +57,6 @@ int LanesOfModel(int modelType) {
     return 0;
 }
 
-uint64_t AddressSpaceBytes(uint32_t addressSpace) {
-    switch (addressSpace) {
-    case 0: return kBar0Bytes;
-    case 2: return kBar2Bytes;
-    case 4: return kBar4Bytes;
-    default: return 0;
-    }
-}
-
 bool RegisterOffset(int32_t registerIndex, uint64_t *offset) {
     const int64_t byteOffset =
         static_cast<int64_t>(kRegisterBase) + 2 * static_cast<int64_t>(registerIndex);
@@ -75,6 +68,19 @@ bool RegisterOffset(int32_t registerIndex, uint64_t *offset) {
 SimBoard::SimBoard(int index, uint32_t deviceId)
     : index_(index), deviceId_(deviceId), model_(ModelOfDeviceId(deviceId)) {
     dma_ = std::make_unique<BoardDma>(*this);
+    // The inline point write marks the waveforms changed for any point of the window, which is
+    // what the watcher does only where the model's memories cover every point of it.
+    const AcquisitionModel *model = AcquisitionModelOf(model_);
+    if (model == nullptr || !model->hasGenerator) return;
+    for (uint64_t point = kWaveformMemoryBase;
+         point < kWaveformMemoryBase + kWaveformMemoryBytes; point += 2) {
+        bool covered = false;
+        for (uint64_t memory : model->waveformMemory) {
+            covered = covered || (point >= memory && point + 2 <= memory + 2ull * kWaveformPoints);
+        }
+        if (!covered) return;
+    }
+    waveformWatch_.store(&BoardDma::Impl::Of(*dma_).WaveformsDirtyFlag());
 }
 
 SimBoard::~SimBoard() { StopDma(); }
@@ -185,6 +191,11 @@ bool SimBoard::ReadBar(uint32_t addressSpace, uint64_t offset, int width, uint32
     return true;
 }
 
+// The waveform window's fast path in WriteBar skips the output-mask watcher.
+static_assert(kControlRegisterOrigin - 2 * static_cast<uint64_t>(-kOutputMaskRegister) + 4 <=
+                  kWaveformMemoryBase,
+              "the output mask register lies outside the waveform memories");
+
 bool SimBoard::WriteBar(uint32_t addressSpace, uint64_t offset, int width, uint32_t value) {
     if (width != 1 && width != 2 && width != 4) return false;
     const uint64_t bytes = AddressSpaceBytes(addressSpace);
@@ -192,6 +203,11 @@ bool SimBoard::WriteBar(uint32_t addressSpace, uint64_t offset, int width, uint3
     value &= WidthMask(width);
     switch (addressSpace) {
     case 0:
+        if (waveforms_.Contains(offset, width)) {
+            waveforms_.Write(offset, width, value);
+            if (dma_) BoardDma::Impl::Of(*dma_).WaveformWindowWritten(offset, width);
+            break;
+        }
         WriteBar0(offset, width, value);
         if (dma_) dma_->Bar0Written(offset, width);  // output mask and waveform memory watchers
         break;

@@ -35,7 +35,14 @@ int ModelOfDeviceId(uint32_t deviceId);
 // ADC lanes of a model (1, 2 or 4); 0 for an unknown model.
 int LanesOfModel(int modelType);
 // Length of an address space; 0 for an inactive one.
-uint64_t AddressSpaceBytes(uint32_t addressSpace);
+constexpr uint64_t AddressSpaceBytes(uint32_t addressSpace) {
+    switch (addressSpace) {
+    case 0: return kBar0Bytes;
+    case 2: return kBar2Bytes;
+    case 4: return kBar4Bytes;
+    default: return 0;
+    }
+}
 // BAR 0 byte offset of a register index (the sign-extended 2 x index added to 0x8000000); false
 // when it falls outside BAR 0.
 bool RegisterOffset(int32_t registerIndex, uint64_t *offset);
@@ -72,6 +79,18 @@ public:
     // does not lie wholly inside the space.
     bool ReadBar(uint32_t addressSpace, uint64_t offset, int width, uint32_t *value) const;
     bool WriteBar(uint32_t addressSpace, uint64_t offset, int width, uint32_t value);
+    // A waveform update is 8192 point writes: an aligned 16-bit BAR 0 write into the waveform
+    // window is stored and announced inline (false, nothing done, for any other write). On a
+    // generator board the two waveform memories fill the window, so a point anywhere in it is
+    // what the acquisition side's watcher would mark; the output mask lies outside it.
+    bool WriteWaveformPoint(uint32_t addressSpace, uint64_t offset, uint16_t value) {
+        if (addressSpace != 0 || !waveforms_.ContainsWord(offset)) return false;
+        waveforms_.StoreWord(offset, value);
+        if (std::atomic<bool> *watch = waveformWatch_.load(std::memory_order_acquire)) {
+            watch->store(true, std::memory_order_release);
+        }
+        return true;
+    }
     // A 32-bit read of the configuration space (4 KiB; the standard header in the first 64 bytes).
     bool ReadConfig(uint32_t offset, uint32_t *value) const;
     void SetConfigWord(uint32_t word) { configWord_.store(word); }
@@ -86,7 +105,10 @@ public:
     // The acquisition side; null once stopped.
     BoardDma *Dma() const { return dma_.get(); }
     // Destroys the acquisition side, which stops the board's own thread.
-    void StopDma() { dma_.reset(); }
+    void StopDma() {
+        waveformWatch_.store(nullptr, std::memory_order_release);
+        dma_.reset();
+    }
 
 private:
     uint32_t ReadBar0(uint64_t offset, int width) const;
@@ -100,8 +122,8 @@ private:
     std::atomic<bool> interruptResource_{true};
     std::atomic<uint32_t> interruptType_{kDefaultInterruptType};
 
-    DenseRegion registers_{kRegisterWindowBase, kRegisterWindowBytes};
-    DenseRegion waveforms_{kWaveformMemoryBase, kWaveformMemoryBytes};
+    DenseRegion<uint32_t> registers_{kRegisterWindowBase, kRegisterWindowBytes};
+    DenseRegion<uint16_t> waveforms_{kWaveformMemoryBase, kWaveformMemoryBytes};
     SparseMemory bar0Rest_;
     SparseMemory bar2Memory_;
     SparseMemory bar4Memory_;
@@ -115,6 +137,9 @@ private:
 
     // Declared last: built once the storage above exists, destroyed first.
     std::unique_ptr<BoardDma> dma_;
+    // The acquisition side's waveforms-changed flag on a generator board (null otherwise, and
+    // once the acquisition side is stopped).
+    std::atomic<std::atomic<bool> *> waveformWatch_{nullptr};
 };
 
 }  // namespace ostrel::sim

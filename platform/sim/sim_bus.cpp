@@ -73,7 +73,9 @@ Bus &Bus::Instance() {
     return *instance;
 }
 
-Bus &Bus::Get() {
+std::atomic<Bus *> Bus::ready_{nullptr};
+
+Bus &Bus::GetInstalling() {
     Bus &bus = Instance();
     // A board's DMA side, built while the defaults are installed, may ask for the bus again.
     thread_local bool installing = false;
@@ -83,6 +85,7 @@ Bus &Bus::Get() {
             bus.granuleUsed_.assign(kDmaGranules, false);
             bus.ReplaceBoards(DefaultBoardIds());
             installing = false;
+            ready_.store(&bus, std::memory_order_release);
         });
     }
     return bus;
@@ -142,6 +145,7 @@ void Bus::Reset() {
     {
         std::unique_lock<std::shared_mutex> lock(handlesMutex_);
         devices_.clear();
+        PublishHandlesLocked();
     }
     {
         std::lock_guard<std::mutex> lock(controlMutex_);
@@ -232,6 +236,7 @@ WDC_DEVICE_HANDLE Bus::OpenDevice(SimBoard &board, void *context) {
     WDC_DEVICE_HANDLE handle = &device->record;
     std::unique_lock<std::shared_mutex> lock(handlesMutex_);
     devices_.emplace(handle, std::move(device));
+    PublishHandlesLocked();
     return handle;
 }
 
@@ -242,10 +247,34 @@ SimDevice *Bus::FindLocked(WDC_DEVICE_HANDLE handle) const {
 
 bool Bus::CloseDevice(WDC_DEVICE_HANDLE handle) {
     std::unique_lock<std::shared_mutex> lock(handlesMutex_);
-    return devices_.erase(handle) != 0;
+    const bool closed = devices_.erase(handle) != 0;
+    PublishHandlesLocked();
+    return closed;
 }
 
-SimBoard *Bus::BoardOfHandle(WDC_DEVICE_HANDLE handle) const {
+void Bus::PublishHandlesLocked() {
+    // Sequence-lock writer: odd while the entries change, and every entry stored with release
+    // semantics, so that a reader who sees a new entry also sees the odd version. Writers are
+    // serialised by the unique lock on handlesMutex_.
+    const uint32_t version = handlesVersion_.load(std::memory_order_relaxed);
+    handlesVersion_.store(version + 1, std::memory_order_relaxed);
+    int slot = 0;
+    for (const auto &entry : devices_) {
+        if (slot == kPublishedHandles) break;
+        publishedHandles_[slot].store(entry.first, std::memory_order_release);
+        publishedBoards_[slot].store(entry.second->board, std::memory_order_release);
+        ++slot;
+    }
+    for (int rest = slot; rest < kPublishedHandles; ++rest) {
+        publishedHandles_[rest].store(nullptr, std::memory_order_release);
+        publishedBoards_[rest].store(nullptr, std::memory_order_release);
+    }
+    handlesComplete_.store(devices_.size() <= static_cast<size_t>(kPublishedHandles),
+                           std::memory_order_release);
+    handlesVersion_.store(version + 2, std::memory_order_release);
+}
+
+SimBoard *Bus::BoardOfHandleLocked(WDC_DEVICE_HANDLE handle) const {
     std::shared_lock<std::shared_mutex> lock(handlesMutex_);
     const SimDevice *device = FindLocked(handle);
     return device == nullptr ? nullptr : device->board;

@@ -74,8 +74,14 @@ struct EventDelivery {
 
 class Bus {
 public:
-    // The instance, with the default boards installed on first use.
-    static Bus &Get();
+    // The instance, with the default boards installed on first use. Every driver-access call
+    // comes here, most of them twice: once the defaults are in, one load.
+    static Bus &Get() {
+        Bus *ready = Ready();
+        return ready != nullptr ? *ready : GetInstalling();
+    }
+    // The instance once the defaults are installed, else null.
+    static Bus *Ready() { return ready_.load(std::memory_order_acquire); }
 
     void Count(Operation operation) {
         calls_[static_cast<int>(operation)].fetch_add(1, std::memory_order_relaxed);
@@ -103,7 +109,36 @@ public:
     // Device handles. Unknown handles (never ours, or closed) give null / false.
     WDC_DEVICE_HANDLE OpenDevice(SimBoard &board, void *context);
     bool CloseDevice(WDC_DEVICE_HANDLE handle);
-    SimBoard *BoardOfHandle(WDC_DEVICE_HANDLE handle) const;
+    SimBoard *BoardOfHandle(WDC_DEVICE_HANDLE handle) const {
+        SimBoard *board = nullptr;
+        return PublishedBoardOfHandle(handle, &board) ? board : BoardOfHandleLocked(handle);
+    }
+    // Every BAR access asks for the board of its handle; the published copy answers without a
+    // lock (a shared lock is two atomic read-modify-writes per access). True with the board, or
+    // null for a handle that is not open; false when only the table itself can tell.
+    bool PublishedBoardOfHandle(WDC_DEVICE_HANDLE handle, SimBoard **board) const {
+        if (handle == nullptr) return false;  // never published; rare, so let the table say
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const uint32_t version = handlesVersion_.load(std::memory_order_acquire);
+            if ((version & 1u) != 0) continue;  // being rewritten
+            // Acquire loads of the entries: a value from a rewrite in progress brings the odd
+            // version along, so the second look at the version sees the change (no fence
+            // needed, which ThreadSanitizer could not follow).
+            SimBoard *found = nullptr;
+            for (int slot = 0; slot < kPublishedHandles; ++slot) {
+                if (publishedHandles_[slot].load(std::memory_order_acquire) == handle) {
+                    found = publishedBoards_[slot].load(std::memory_order_acquire);
+                    break;
+                }
+            }
+            const bool complete = handlesComplete_.load(std::memory_order_acquire);
+            if (handlesVersion_.load(std::memory_order_relaxed) != version) continue;
+            if (found == nullptr && !complete) return false;  // more open than published
+            *board = found;
+            return true;
+        }
+        return false;
+    }
     bool ContextOfHandle(WDC_DEVICE_HANDLE handle, void **context) const;
     int DeviceHandleCount() const;
 
@@ -132,6 +167,7 @@ public:
 
     // Access log.
     void SetLogEnabled(bool enabled) { logEnabled_.store(enabled, std::memory_order_relaxed); }
+    bool LogEnabled() const { return logEnabled_.load(std::memory_order_relaxed); }
     void Log(const SimBoard &board, uint32_t space, uint64_t offset, int width, bool write,
              uint32_t value) {
         if (logEnabled_.load(std::memory_order_relaxed)) {
@@ -144,20 +180,34 @@ public:
 private:
     Bus() = default;
     static Bus &Instance();
+    static Bus &GetInstalling();
+    SimBoard *BoardOfHandleLocked(WDC_DEVICE_HANDLE handle) const;
     void Append(const SimBoard &board, uint32_t space, uint64_t offset, int width, bool write,
                 uint32_t value);
     // Stops every board's DMA side, then installs new boards built from the IDs.
     void ReplaceBoards(const std::vector<uint32_t> &deviceIds);
     void FreeAllDma();
     SimDevice *FindLocked(WDC_DEVICE_HANDLE handle) const;
+    // Copies the first open handles and their boards into the published entries; called with
+    // handlesMutex_ held uniquely after every change of devices_.
+    void PublishHandlesLocked();
 
     std::once_flag defaultsOnce_;
+    static std::atomic<Bus *> ready_;  // the instance once its defaults are installed
 
     mutable std::shared_mutex boardsMutex_;
     std::vector<std::unique_ptr<SimBoard>> boards_;
 
     mutable std::shared_mutex handlesMutex_;
     std::unordered_map<const void *, std::unique_ptr<SimDevice>> devices_;
+    // The open handles as the access path reads them without a lock: a sequence lock over
+    // copies of up to kPublishedHandles entries of devices_ (odd version: being rewritten;
+    // handlesComplete_ false: more handles are open than published, look in devices_).
+    static constexpr int kPublishedHandles = 8;
+    std::atomic<uint32_t> handlesVersion_{0};
+    std::atomic<const void *> publishedHandles_[kPublishedHandles]{};
+    std::atomic<SimBoard *> publishedBoards_[kPublishedHandles]{};
+    std::atomic<bool> handlesComplete_{true};
 
     mutable std::mutex dmaMutex_;
     std::unordered_map<const WD_DMA *, std::unique_ptr<LockedDma>> locks_;
