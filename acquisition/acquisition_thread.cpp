@@ -29,6 +29,9 @@ constexpr double kIdleSleepChunkShare = 0.5;
 constexpr uint32_t kShortestIdleSleepMicroseconds = 20;
 constexpr uint32_t kLongestIdleSleepMicroseconds = 2000;
 constexpr uint32_t kUnknownRateIdleSleepMicroseconds = 100;
+// A raised thread that has not slept for this long goes back to ordinary scheduling for the rest
+// of the run.
+constexpr int64_t kLongestBusyMilliseconds = 20;
 // The first part of the end-of-run wait polls without pause (the board usually finishes within
 // microseconds); after that the thread polls once a millisecond until the time-out.
 constexpr int64_t kDrainBusyMilliseconds = 20;
@@ -70,6 +73,11 @@ void AcquisitionThreadBody(void *) {
     ReadBar32(handle, kBar2, kDmaStatus);
     uint32_t nextChunk = 0;
     bool queuedDescriptor = false;
+    // Ahead of ordinary threads while it keeps sleeping between passes, so that a busy machine
+    // does not keep it from the board's queue for longer than the queue lasts.
+    const int64_t frequency = std::max<int64_t>(os::PerformanceFrequency(), 1);
+    bool raised = os::RaiseThreadPriority();
+    int64_t lastSleep = os::PerformanceCounter();
     while (!acquisition.StopRequested.load(std::memory_order_acquire)) {
         // The dispatcher's descriptor buffer is topped up on every pass: the board then has
         // several chunks of work before it needs this thread again, and a pass that comes late
@@ -95,8 +103,17 @@ void AcquisitionThreadBody(void *) {
         // the time those descriptors cover, so that even a late wake-up finds work still queued.
         if (descriptorsFull && scanner.RecordsReceived() == recordsBefore) {
             os::SleepMicroseconds(run.IdleSleepMicroseconds);
+            lastSleep = os::PerformanceCounter();
+        } else if (raised && Milliseconds(os::PerformanceCounter() - lastSleep, frequency) >=
+                                 kLongestBusyMilliseconds) {
+            // The board fills chunks as fast as they are queued (or the records are too small
+            // to keep up with): the thread would never sleep, and a raised thread that never
+            // sleeps shuts ordinary threads out of its processor.
+            os::RestoreThreadPriority();
+            raised = false;
         }
     }
+    if (raised) os::RestoreThreadPriority();  // the drain below polls
 
     // Let the queued descriptors finish before the run ends, so that the next set-up or the
     // teardown does not pull the buffer from under a transfer; with nothing queued there is

@@ -1,4 +1,5 @@
-// Win32: a sleep of microseconds, and the thread's description as debuggers and profilers show it.
+// Win32: a sleep of microseconds, the thread's description as debuggers and profilers show it, and
+// the priority of a thread that must answer within a millisecond.
 //
 // Sleep waits for whole timer ticks (1 to 15.6 ms), longer than the board's descriptor buffer lasts
 // at its fastest rates. A high-resolution waitable timer (Windows 10 1803 and later) sleeps for
@@ -70,5 +71,13 @@ void NameCurrentThread(const char *name) {
     }
     setDescription(GetCurrentThread(), wide);
 }
+
+bool RaiseThreadPriority() {
+    // The highest priority of the normal class: ahead of every ordinary thread of the machine, not
+    // in the real-time class, which would need the process's priority class raised.
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
+}
+
+void RestoreThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL); }
 
 }  // namespace ostrel::os
