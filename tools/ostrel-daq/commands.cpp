@@ -100,8 +100,7 @@ int ListBoards(const CommandLine &) {
     DAQ_GetDeviceNum(&count);
     bool simulated = false;
     const std::string library = DriverLibraryLine(&simulated);
-    std::printf("%d %sboard%s on the bus; %s\n", count, simulated ? "simulated " : "",
-                count == 1 ? "" : "s", library.c_str());
+    std::printf("%d board%s on the bus (%s)\n", count, count == 1 ? "" : "s", library.c_str());
     for (int index = 0; index < count; ++index) {
         uint32_t vendor = 0, device = 0, bus = 0, slot = 0, function = 0, resource = 0;
         int32_t model = -1;

@@ -60,8 +60,7 @@ std::string DriverLibraryLine(bool *simulated) {
         return {};
     }
     if (simulated != nullptr) *simulated = isSimulated != 0;
-    return isSimulated != 0 ? std::string("simulated boards (") + path + ")"
-                            : std::string("driver-access library: ") + path;
+    return (isSimulated != 0 ? "simulated: " : "driver-access library: ") + std::string(path);
 }
 
 std::string EngineStatusText() {

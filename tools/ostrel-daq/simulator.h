@@ -13,9 +13,8 @@ void RequestSimulatedBoards(const std::string &deviceIds);
 // SIM_SetLoopback of the simulator the engine bound; -1 when no simulator is loaded.
 int SimulatedLoopback(int board, int enabled);
 
-// The library behind the engine as one line for the user ("driver-access library: PATH" or
-// "simulated boards (PATH)"), and whether it is the simulator. Empty before the engine has
-// bound one.
+// The library behind the engine for the user ("driver-access library: PATH" or "simulated:
+// PATH"), and whether it is the simulator. Empty before the engine has bound one.
 std::string DriverLibraryLine(bool *simulated);
 
 // The engine's status text, without its line end.
