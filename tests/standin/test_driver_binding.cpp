@@ -53,7 +53,9 @@ void PrintTo(const BindingCase &binding, std::ostream *stream) { *stream << bind
 
 void SetVariable(const char *name, const char *value) {
 #if defined(_WIN32)
-    _putenv_s(name, value != nullptr ? value : "");
+    // "NAME=" takes the variable out; _putenv also sets the process environment.
+    const std::string assignment = std::string(name) + "=" + (value != nullptr ? value : "");
+    _putenv(assignment.c_str());
 #else
     if (value != nullptr) {
         setenv(name, value, 1);

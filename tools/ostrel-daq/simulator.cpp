@@ -40,8 +40,9 @@ SetLoopbackFunction FindSetLoopback() {
 
 void RequestSimulatedBoards(const std::string &deviceIds) {
 #if defined(_WIN32)
-    // _putenv_s also sets the process environment, where the engine reads it.
-    _putenv_s("OSTREL_SIMULATE", deviceIds.c_str());
+    // _putenv also sets the process environment, where the engine reads it.
+    const std::string assignment = "OSTREL_SIMULATE=" + deviceIds;
+    _putenv(assignment.c_str());
 #else
     setenv("OSTREL_SIMULATE", deviceIds.c_str(), 1);
 #endif
