@@ -193,7 +193,7 @@ bool BindSimulator(const char *boardList) {
         simulator = os::LoadSharedLibrary(besideEngine, reason, sizeof reason);
     }
     if (simulator == nullptr) {
-        simulator = os::LoadSharedLibrary(kSimulatorLibraryName, reason, sizeof reason);
+        simulator = os::LoadSharedLibraryOnOwnPath(kSimulatorLibraryName, reason, sizeof reason);
     }
     if (simulator == nullptr) {
         std::snprintf(binding.problem, sizeof binding.problem,

@@ -52,6 +52,11 @@ LibraryHandle LoadSharedLibrary(const char *nameOrPath, char *error, size_t erro
     return reinterpret_cast<LibraryHandle>(library);
 }
 
+LibraryHandle LoadSharedLibraryOnOwnPath(const char *fileName, char *error, size_t errorSize) {
+    // A DLL has no search path of its own: the caller tries the engine's folder first.
+    return LoadSharedLibrary(fileName, error, errorSize);
+}
+
 LibraryHandle FindLoadedLibrary(const char *fileName) {
     if (fileName == nullptr || fileName[0] == '\0') return nullptr;
     return reinterpret_cast<LibraryHandle>(GetModuleHandleA(fileName));

@@ -54,6 +54,10 @@ using LibraryHandle = void *;
 // Loads a library by path or by file name (then through the system's search path); null on
 // failure, with the loader's reason in error (always terminated).
 LibraryHandle LoadSharedLibrary(const char *nameOrPath, char *error, size_t errorSize);
+// Loads a library by file name from the folders the engine's own file is searched with (its run
+// path among them), then as LoadSharedLibrary does. (A sanitizer that intercepts dlopen makes
+// the loader search the sanitizer's folders instead of the engine's.)
+LibraryHandle LoadSharedLibraryOnOwnPath(const char *fileName, char *error, size_t errorSize);
 // The library of that file name if the process has loaded it already, else null; loads nothing.
 LibraryHandle FindLoadedLibrary(const char *fileName);
 void *LibrarySymbol(LibraryHandle library, const char *name);
