@@ -67,7 +67,7 @@ constexpr WdcFunctions kUnboundTable = {
 // ---- the binding ---------------------------------------------------------------------------------
 
 constexpr size_t kPathSize = 1024;
-constexpr size_t kProblemSize = 1536;  // fits the status text with room to spare
+constexpr size_t kProblemSize = 2048;  // the longest message whole: a path, the reason, advice
 constexpr size_t kReasonSize = 512;
 
 // Application thread only; the acquisition thread reads nothing here but the published table.
