@@ -61,7 +61,7 @@ if(OSTREL_SYSTEM_PYTHON)
     COMMAND ${OSTREL_SYSTEM_PYTHON} -m pytest -q -p no:cacheprovider ${PROJECT_SOURCE_DIR}/python/tests
     WORKING_DIRECTORY ${PROJECT_BINARY_DIR})
   set_tests_properties(python_package PROPERTIES TIMEOUT 600
-    ENVIRONMENT "OSTREL_LIBRARY_DIR=$<TARGET_FILE_DIR:OstrelDAQEngine>:$<TARGET_FILE_DIR:OstrelBoardSim>;OSTREL_DAQ_TOOL=$<TARGET_FILE:ostrel-daq>;PYTHONPATH=${PROJECT_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
+    ENVIRONMENT "OSTREL_LIBRARY_DIR=$<TARGET_FILE_DIR:OstrelDAQEngine>:$<TARGET_FILE_DIR:OstrelBoardSim>;OSTREL_DAQ_TOOL=$<TARGET_FILE:ostrel-daq>;OSTREL_STANDIN_LIBRARY=${OSTREL_STANDIN_NAMED_FILE};PYTHONPATH=${PROJECT_SOURCE_DIR}/python;PYTHONDONTWRITEBYTECODE=1")
   # The wheel of scripts/install-python.sh, installed into a fresh virtual environment, runs the
   # README's example with no variable set.
   add_test(NAME python_wheel_install

@@ -15,6 +15,7 @@ namespace ostrel {
 constexpr uint32_t kStatusInvalidHandle = WD_NO_RESOURCES_ON_DEVICE;  // handle failed the check
 constexpr uint32_t kStatusAlreadyDone = WD_OPERATION_ALREADY_DONE;    // already in that state
 constexpr uint32_t kStatusNoInterrupt = WD_NO_DEVICE_OBJECT;          // no interrupt resource
+constexpr uint32_t kStatusNoDriverLibrary = WD_WINDRIVER_STATUS_ERROR;  // none could be bound
 
 // What an interrupt handler receives, all zero before it is filled.
 struct IntResult {
@@ -42,7 +43,8 @@ struct AddrSpaceInfo {
     char sDesc[128] = {};
 };
 
-// Library reference count. Both return 0 or the library's failure status.
+// Library reference count. Both return 0 or the library's failure status; the first open binds
+// the library (driver_binding.h) and returns kStatusNoDriverLibrary when none can be.
 uint32_t OpenDriverLibrary();
 uint32_t CloseDriverLibrary();
 

@@ -1,5 +1,6 @@
 // Reference-counted connection to the driver-access library: opened by the first reference,
 // closed by the one that brings the count back to 0.
+#include "driver/driver_binding.h"
 #include "driver/driver_layer.h"
 #include "engine/engine_state.h"
 
@@ -17,6 +18,12 @@ uint32_t OpenDriverLibrary() {
     const uint32_t count = ++references;
     if (count > 1u) return 0;
 
+    // The first open of the process decides which library stands behind the contract.
+    if (!BindDriverLibrary()) {
+        DriverError("%s\n", DriverBindingProblem());
+        --references;
+        return kStatusNoDriverLibrary;
+    }
     uint32_t status = WDC_SetDebugOptions(kDebugOptions, nullptr);
     if (status != WD_STATUS_SUCCESS) {
         DriverError("Failed to initialize debug options for WDC library.\nError 0x%lx - %s\n",

@@ -1,5 +1,5 @@
 // StatusText: the last message of discovery, opening and closing (and of the DMA bandwidth test).
-// No export returns it; tests and debuggers read it from the engine state.
+// DAQ_GetStatusText hands it to programs: above all the reason no driver-access library was found.
 #pragma once
 
 #include "engine/printf_format.h"

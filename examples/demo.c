@@ -1,6 +1,8 @@
 /*
- * OstrelDAQEngine demo on the simulated board bus. Uses only the public header; the simulated bus
- * holds one board 0xA006 unless OSTREL_SIM_BOARDS names others (e.g. OSTREL_SIM_BOARDS=A001,A005).
+ * OstrelDAQEngine demo on the simulated board bus. Uses the public header, and the simulator's for
+ * its scenarios: linking OstrelBoardSim is how it asks the engine for simulated boards. The
+ * simulated bus holds one board 0xA006 unless OSTREL_SIM_BOARDS names others (e.g.
+ * OSTREL_SIM_BOARDS=A001,A005).
  */
 #include <stdio.h>
 

@@ -15,11 +15,17 @@ static void print_int(const char *label, int32_t result, int32_t value) {
 
 static int list_boards(int32_t *count) {
     int32_t index;
+    char library[512];
+    int32_t simulated = 0;
     if (DAQ_CheckSystem(count) != 0) {
-        printf("The driver library cannot be opened.\n");
+        char status[2048];
+        DAQ_GetStatusText(status, (int32_t)sizeof status);
+        printf("The driver library cannot be opened: %s\n", status);
         return -1;
     }
-    printf("Boards found: %d\n", (int)*count);
+    if (DAQ_GetDriverLibrary(library, (int32_t)sizeof library, &simulated) == 0)
+        printf("Driver-access library: %s%s\n", library, simulated ? " (simulated boards)" : "");
+    printf("Boards found: %d%s\n", (int)*count, simulated ? ", simulated" : "");
     for (index = 0; index < *count; ++index) {
         uint32_t vendor = 0, device = 0, bus = 0, slot = 0, function = 0, resource = 0;
         int32_t model = -1;

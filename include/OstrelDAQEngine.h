@@ -83,7 +83,9 @@ OSTREL_API uint32_t TestFunction(uint32_t x) OSTREL_NOEXCEPT;
 
 /* Opens the driver library and scans the bus once per open-close cycle; *boardCount receives the
    number of boards (0 when none is found; not written when the scan was made already).
-   DAQ_OK, or DAQ_ERROR when the driver library cannot be opened or boardCount is null. */
+   DAQ_OK, or DAQ_ERROR when the driver library cannot be opened or boardCount is null; when no
+   driver-access library can be found at all (see DAQ_GetDriverLibrary), DAQ_GetStatusText says
+   which one was looked for and how to ask for simulated boards. */
 OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) OSTREL_NOEXCEPT;
 
 /* Opens board boardIndex (an index out of range keeps the board opened before), applies its
@@ -109,6 +111,27 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) OSTREL_NOEXCEPT;
    acquisition stay the parent's, and the child's close releases nothing of them and waits for
    nothing. */
 OSTREL_API int32_t DAQ_CloseDevice(void) OSTREL_NOEXCEPT;
+
+/* The driver-access library the engine reaches the boards through, chosen by the process's first
+   DAQ_CheckSystem or DAQ_OpenDevice and kept for the rest of the process: the simulator
+   OstrelBoardSim when the program has loaded it (it links it and sets up boards through SIM_*)
+   or when the environment variable OSTREL_SIMULATE lists device IDs (OSTREL_SIMULATE=A006,A001
+   puts those simulated boards on the bus); otherwise the library whose path is in
+   OSTREL_DRIVER_LIBRARY, else the driver-access library wdapi1180.dll (libwdapi1180.so on Linux)
+   through the system's library search path.
+   path receives the library's file path (at most pathSize bytes with the terminating zero; a
+   longer path is cut) and *simulated 1 for the simulator (simulated boards), 0 for any other
+   library. DAQ_ERROR with nothing written for a null pointer, a pathSize below 1, or while no
+   library is bound (DAQ_GetStatusText then says why). */
+OSTREL_API int32_t DAQ_GetDriverLibrary(char *path, int32_t pathSize,
+                                        int32_t *simulated) OSTREL_NOEXCEPT;
+
+/* The engine's last status message of discovery, open and close (and of DAQ_DMABandwidthTest),
+   cut to textSize bytes with the terminating zero. When DAQ_CheckSystem or DAQ_OpenDevice
+   returns DAQ_ERROR because no driver-access library could be loaded, it names the library looked
+   for and how to ask for simulated boards. DAQ_ERROR with nothing written for a null text or a
+   textSize below 1. */
+OSTREL_API int32_t DAQ_GetStatusText(char *text, int32_t textSize) OSTREL_NOEXCEPT;
 
 /* *count receives the number of boards of the last successful scan. DAQ_ERROR for a null
    count; otherwise the engine's last status. */

@@ -3,10 +3,12 @@
 #include "OstrelDAQEngine.h"
 #include "acquisition/dma_buffer.h"
 #include "calibration/offset_table.h"
+#include "driver/driver_binding.h"
 #include "driver/driver_layer.h"
 #include "engine/board_model_table.h"
 #include "lifecycle/discovery.h"
 #include "engine/engine_state.h"
+#include "engine/status_text.h"
 #include "generator/generator_lifecycle.h"
 #include "platform/os/os_services.h"
 
@@ -30,7 +32,12 @@ uint32_t ReadRevisionWord(WDC_DEVICE_HANDLE handle) {
 int32_t OpenLibraryAndScan(bool &found) {
     DiscoveryState &discovery = g_engine.discovery;
     discovery.LastStatus = static_cast<int32_t>(OpenDriverLibrary());
-    if (discovery.LastStatus != 0) return DAQ_ERROR;
+    if (discovery.LastStatus != 0) {
+        // The user learns here that no library was found, which one was looked for and how to
+        // ask for simulated boards instead.
+        if (!DriverLibraryBound()) SetStatusText("%s\n", DriverBindingProblem());
+        return DAQ_ERROR;
+    }
     // One reference per open-close cycle, which the close gives back: an earlier open that found
     // no board holds it already, and a second one would keep the library open after the close.
     if (discovery.DriverOpenCount > 1u) CloseDriverLibrary();

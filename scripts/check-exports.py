@@ -4,7 +4,9 @@
 The names declared with OSTREL_API in include/OstrelDAQEngine.h are the required list. The check
 compares it with engine/OstrelDAQEngine.def and with the export table of each built library given:
 the Linux shared object (nm -D), the Windows DLL (objdump -p) and its import libraries (nm). The
-simulator's DLL must export none of the engine's names and the engine none of the simulator's.
+simulator's DLL must export none of the engine's names and the engine none of the simulator's, and
+the engine must not be linked against the simulator or the driver-access library (it loads its
+library at run time).
 
     check-exports.py [--so libOstrelDAQEngine.so] [--dll OstrelDAQEngine.dll]
                      [--implib libOstrelDAQEngine.dll.a ...] [--sim-dll OstrelBoardSim.dll]
@@ -95,6 +97,30 @@ def dll_exports(path):
     return names, dll_name
 
 
+# The engine binds its driver-access library at run time; a link-time dependency on the simulator
+# or on the library would reach the simulated boards, or nothing, whatever the user asks for.
+FORBIDDEN_DEPENDENCIES = ("ostrelboardsim", "wdapi")
+
+
+def dependencies(path, windows):
+    if windows:
+        text = run([MINGW + "objdump", "-p", str(path)])
+        return re.findall(r"DLL Name:\s*(\S+)", text)
+    text = run(["objdump", "-p", str(path)])
+    return re.findall(r"^\s*NEEDED\s+(\S+)", text, flags=re.M)
+
+
+def check_dependencies(path, windows, problems):
+    needed = dependencies(path, windows)
+    linked = [name for name in needed
+              if any(word in name.lower() for word in FORBIDDEN_DEPENDENCIES)]
+    if linked:
+        problems.append(f"{path}: linked against {' '.join(linked)}; the engine must load its "
+                        f"driver-access library at run time")
+    else:
+        print(f"{path}: needs {' '.join(needed) or 'nothing'}; no driver-access library linked")
+
+
 def implib_exports(path):
     names = set()
     for line in run([MINGW + "nm", str(path)]).splitlines():
@@ -137,11 +163,13 @@ def main():
 
     if arguments.so:
         compare(str(arguments.so), required, so_exports(arguments.so), problems)
+        check_dependencies(arguments.so, False, problems)
     if arguments.dll:
         names, dll_name = dll_exports(arguments.dll)
         compare(str(arguments.dll), required, names, problems)
         if dll_name != "OstrelDAQEngine.dll":
             problems.append(f"{arguments.dll}: export table names the DLL {dll_name!r}")
+        check_dependencies(arguments.dll, True, problems)
     for implib in arguments.implib:
         compare(str(implib), required, implib_exports(implib), problems)
     if arguments.sim_dll:

@@ -197,7 +197,15 @@ def problems_of(root):
         problems.append(f"only {len(engine_declared)} exports read from {engine_header}")
     compare("OstrelDAQEngine.h", engine_declared, module.engine,
             module._ENGINE_PROTOTYPES, problems, every_export=True)
-    compare("OstrelBoardSim.h", declarations(sim_header, "SIM_API"), module.sim,
+    # The package loads the simulator only when asked for simulated boards; load it the same way.
+    real_cdll = ctypes.CDLL
+    ctypes.CDLL = _Library
+    try:
+        sim = module._load(module._SIM, ctypes.RTLD_GLOBAL)
+    finally:
+        ctypes.CDLL = real_cdll
+    module._bind(sim, module._SIM_PROTOTYPES)
+    compare("OstrelBoardSim.h", declarations(sim_header, "SIM_API"), sim,
             module._SIM_PROTOTYPES, problems, every_export=False)
     return problems, module
 

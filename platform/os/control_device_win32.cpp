@@ -1,6 +1,6 @@
 // The driver control device of a machine with the kernel driver installed: the device
-// "\\.\windrvr6" itself, through CreateFileA, DeviceIoControl and CloseHandle. Built instead of
-// control_device_common.cpp when OSTREL_KERNEL_DRIVER is ON (engine/CMakeLists.txt).
+// "\\.\windrvr6" itself, through CreateFileA, DeviceIoControl and CloseHandle. Used when the
+// driver-access library does not offer the device, and always with OSTREL_KERNEL_DRIVER.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -27,7 +27,7 @@ HANDLE ToWin32(ControlHandle handle) { return reinterpret_cast<HANDLE>(handle); 
 
 }  // namespace
 
-ControlHandle OpenControlDevice() {
+ControlHandle OpenKernelControlDevice() {
     const HANDLE device =
         CreateFileA(WDC_CONTROL_DEVICE_NAME, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -36,8 +36,8 @@ ControlHandle OpenControlDevice() {
     return reinterpret_cast<ControlHandle>(device);
 }
 
-bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
-                          uint32_t inputBytes, uint32_t *output) {
+bool KernelControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
+                                uint32_t inputBytes, uint32_t *output) {
     if (handle == kInvalidControlHandle || output == nullptr) return false;
     if (input == nullptr && inputBytes != 0) return false;
     const HANDLE device = ToWin32(handle);
@@ -63,7 +63,7 @@ bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void
     return completed != FALSE;
 }
 
-void CloseControlDevice(ControlHandle handle) {
+void CloseKernelControlDevice(ControlHandle handle) {
     if (handle != kInvalidControlHandle) CloseHandle(ToWin32(handle));
 }
 

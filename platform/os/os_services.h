@@ -2,6 +2,7 @@
 // driver control device. One POSIX and one Win32 implementation stand behind this header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -39,7 +40,9 @@ int64_t PerformanceFrequency();
 using ThreadBody = void (*)(void *argument);
 bool StartThread(ThreadBody body, void *argument);
 
-// The driver control device "\\.\windrvr6". A handle of -1 is invalid.
+// The driver control device "\\.\windrvr6". A handle of -1 is invalid. The driver-access
+// library provides it when it offers the control-device operations (the simulator does);
+// otherwise, and always with OSTREL_KERNEL_DRIVER, the kernel driver's own device is used.
 using ControlHandle = intptr_t;
 constexpr ControlHandle kInvalidControlHandle = -1;
 
@@ -50,6 +53,37 @@ ControlHandle OpenControlDevice();
 bool ControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
                           uint32_t inputBytes, uint32_t *output);
 void CloseControlDevice(ControlHandle handle);
+
+// The kernel driver's own device: "\\.\windrvr6" through CreateFileA and DeviceIoControl on
+// Windows, /dev/windrvr6 on POSIX. A POSIX driver takes no Windows control code, so there the
+// request is not sent and reports false (its result is not looked at).
+ControlHandle OpenKernelControlDevice();
+bool KernelControlDeviceRequest(ControlHandle handle, uint32_t controlCode, const void *input,
+                                uint32_t inputBytes, uint32_t *output);
+void CloseKernelControlDevice(ControlHandle handle);
+
+// Dynamic libraries (dlopen and dlsym on POSIX, LoadLibraryA and GetProcAddress on Windows). A
+// loaded library is never unloaded: the engine keeps pointers into it for the rest of the process.
+using LibraryHandle = void *;
+// Loads a library by path or by file name (then through the system's search path); null on
+// failure, with the loader's reason in error (always terminated).
+LibraryHandle LoadSharedLibrary(const char *nameOrPath, char *error, size_t errorSize);
+// Loads a library by file name from the folders the engine's own file is searched with (its run
+// path among them), then as LoadSharedLibrary does. (A sanitizer that intercepts dlopen makes
+// the loader search the sanitizer's folders instead of the engine's.)
+LibraryHandle LoadSharedLibraryOnOwnPath(const char *fileName, char *error, size_t errorSize);
+// The library of that file name if the process has loaded it already, else null; loads nothing.
+LibraryHandle FindLoadedLibrary(const char *fileName);
+void *LibrarySymbol(LibraryHandle library, const char *name);
+// The file path of the library that holds address (a function of it), cut to pathSize bytes;
+// false (path empty) when the loader cannot say.
+bool LibraryPathOf(const void *address, char *path, size_t pathSize);
+
+// The value of an environment variable as the process holds it (GetEnvironmentVariableA on
+// Windows, so that a value set with SetEnvironmentVariable or _putenv is seen), cut to valueSize
+// bytes. Returns the length of the whole value: 0 (value empty) when the variable is not set or
+// is empty, valueSize or more when it was cut.
+size_t EnvironmentValue(const char *name, char *value, size_t valueSize);
 
 // Flushes a file's buffered bytes and asks the OS to put them on the disk before returning, so a
 // rename that follows never exposes a file whose bytes are still only in memory. False when either

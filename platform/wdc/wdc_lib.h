@@ -184,6 +184,13 @@ typedef void (*EVENT_HANDLER)(WD_EVENT *pEvent, void *pData);
 /* Address space number of the configuration space in the simulator's access log. */
 #define WDC_CONFIG_SPACE 0xFFu
 
+/* The kernel driver's control device. */
+#define WDC_CONTROL_DEVICE_NAME "\\\\.\\windrvr6"
+
+/* The engine calls the operations below by these names too, but through a table of the library
+   it bound at run time (wdc_functions.h), so it links against no driver-access library. */
+#if !defined(OSTREL_BUILDING_ENGINE)
+
 /* ---- library ----------------------------------------------------------------------------------- */
 WDC_API uint32_t WDC_SetDebugOptions(uint32_t dbgOptions, const char *dbgFile);
 WDC_API uint32_t WDC_DriverOpen(uint32_t openOptions, const char *license);
@@ -240,18 +247,24 @@ WDC_API uint32_t WDC_EventUnregister(WDC_DEVICE_HANDLE handle);
 WDC_API int WDC_EventIsRegistered(WDC_DEVICE_HANDLE handle);
 
 /* ---- the driver control device ------------------------------------------------------------------
- * Where no kernel driver device exists the library provides it, so that the engine's open and
- * close sequences run unchanged. A handle is a positive number; -1 means the device cannot be
- * opened. The request returns non-zero on success and fills *bytesReturned. */
-#define WDC_CONTROL_DEVICE_NAME "\\\\.\\windrvr6"
+ * A library may provide it where no kernel driver device exists (the simulator does), so that the
+ * engine's open and close sequences run unchanged; a library without these three leaves the
+ * engine to open the kernel driver's device. A handle is a positive number; -1 means the device
+ * cannot be opened. The request returns non-zero on success and fills *bytesReturned. */
 WDC_API intptr_t WDC_ControlDeviceOpen(const char *deviceName);
 WDC_API int WDC_ControlDeviceRequest(intptr_t deviceHandle, uint32_t controlCode,
                                      const void *input, uint32_t inputBytes, void *output,
                                      uint32_t outputBytes, uint32_t *bytesReturned);
 WDC_API int WDC_ControlDeviceClose(intptr_t deviceHandle);
 
+#endif /* !OSTREL_BUILDING_ENGINE */
+
 #ifdef __cplusplus
 }
+#endif
+
+#if defined(OSTREL_BUILDING_ENGINE)
+#include "platform/wdc/wdc_functions.h"
 #endif
 
 #endif /* OSTREL_WDC_LIB_H */

@@ -56,8 +56,8 @@ def _load(table, mode):
         f"{_SIM[_platform_key()][0]} (separated by '{os.pathsep}').")
 
 
-# The simulator first and globally, so that the engine binds to the same instance.
-sim = _load(_SIM, ctypes.RTLD_GLOBAL)
+# Only the engine at import: it reaches real boards through the driver-access library unless
+# the program asks for simulated ones (load_sim, or OSTREL_SIMULATE in the environment).
 engine = _load(_ENGINE, ctypes.RTLD_GLOBAL)
 
 i8, u8, i16, i32, u32, u64 = (ctypes.c_int8, ctypes.c_uint8, ctypes.c_int16, ctypes.c_int32,
@@ -121,6 +121,8 @@ _ENGINE_PROTOTYPES = {
     "AWG_SyncAllChannels": (i32, []),
     "AWG_EnableOutput": (i32, [i32, u8]),
     "AWG_GetnelNum": (i32, [P(i32)]),
+    "DAQ_GetDriverLibrary": (i32, [ctypes.c_char_p, i32, P(i32)]),
+    "DAQ_GetStatusText": (i32, [ctypes.c_char_p, i32]),
 }
 for _setting in ("Gain", "Attenuation", "Coupling", "Termination"):
     _ENGINE_PROTOTYPES[f"DAQ_Set{_setting}"] = (i32, [i32, i32])
@@ -175,10 +177,48 @@ def _bind(library, prototypes):
 
 
 _bind(engine, _ENGINE_PROTOTYPES)
-_bind(sim, _SIM_PROTOTYPES)
 EXPORTS = tuple(sorted(_ENGINE_PROTOTYPES))
 
 # The engine is a one-thread library with process-wide state: every call into it goes through
 # this lock, and a sequence of calls that must not be split (ask the frame shape, then read the
 # frame into a buffer of that shape) holds it across.
 lock = threading.RLock()
+
+_sim = None
+
+
+def driver_library():
+    """(path, simulated) of the library the engine reaches the boards through, or None before
+    the engine has chosen one (it does at the first boards() or Board())."""
+    path = ctypes.create_string_buffer(1024)
+    simulated = i32()
+    with lock:
+        if engine.DAQ_GetDriverLibrary(path, len(path), ctypes.byref(simulated)) != 0:
+            return None
+    return path.value.decode(errors="replace"), bool(simulated.value)
+
+
+def status_text():
+    """The engine's last status message (why no board could be reached, among others)."""
+    text = ctypes.create_string_buffer(2048)
+    with lock:
+        engine.DAQ_GetStatusText(text, len(text))
+    return text.value.decode(errors="replace").strip()
+
+
+def load_sim():
+    """The simulator, loaded on first use: asking for it is asking for simulated boards. Raises
+    RuntimeError when the engine already drives real boards in this process."""
+    global _sim
+    with lock:
+        if _sim is None:
+            bound = driver_library()
+            if bound is not None and not bound[1]:
+                raise RuntimeError(
+                    f"this process already drives real boards through {bound[0]}; simulated "
+                    f"boards need a process of their own")
+            # Globally, so that the engine finds this very instance when it chooses its library.
+            library = _load(_SIM, ctypes.RTLD_GLOBAL)
+            _bind(library, _SIM_PROTOTYPES)
+            _sim = library
+        return _sim

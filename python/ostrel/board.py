@@ -96,13 +96,19 @@ class Board:
 
     _open_board = None
 
-    def __init__(self, index=0):
+    def __init__(self, index=0, simulate=None):
+        """Opens board index. simulate, a device ID or a list of them ("A006", "A006,A001",
+        ["A006", 0xA001]), first puts simulated boards with those IDs on the bus (see
+        ostrel.sim); without it the board is a real one, unless the program asked for
+        simulation otherwise (ostrel.sim, OSTREL_SIMULATE)."""
         with _library.lock:
             if Board._open_board is not None:
                 raise DAQError("DAQ_OpenDevice", -1, "another Board is open; close it first")
             self.index = int(index)
-            scanned = _i32()
-            call("DAQ_CheckSystem", ctypes.byref(scanned))
+            if simulate is not None:
+                from . import sim
+                sim.set_boards(_device_ids(simulate))
+            _check_system()
             count = get("DAQ_GetDeviceNum", _i32)
             if not 0 <= self.index < count:
                 raw("DAQ_CloseDevice")
@@ -152,6 +158,12 @@ class Board:
     def info(self):
         names = ("vendor_id", "device_id", "bus", "slot", "function", "interrupt")
         return dict(zip(names, get_many("DAQ_GetDeviceInfo", [_u32] * 6, self.index)))
+
+    @property
+    def simulated(self):
+        """True for a board of the simulator, False for a real one."""
+        bound = _library.driver_library()
+        return bool(bound and bound[1])
 
     lane_count = property(lambda self: get("DAQ_GetADCNumber", _i32))
     max_record_length = property(lambda self: get("DAQ_GetMaxRecordLength", _i32))
@@ -459,17 +471,51 @@ def _close_at_exit():
 atexit.register(_close_at_exit)
 
 
+def _device_ids(simulate):
+    """Device IDs from "A006", "A006,A001", 0xA006 or a list of either."""
+    if isinstance(simulate, str):
+        items = [item for item in simulate.split(",")]
+    elif isinstance(simulate, numbers.Integral):
+        items = [simulate]
+    else:
+        items = list(simulate)
+    if not items:
+        raise ValueError("simulate needs at least one device ID, such as 'A006'")
+    ids = []
+    for item in items:
+        try:
+            ids.append(int(item.strip(), 16) if isinstance(item, str) else int(item))
+        except ValueError:
+            raise ValueError(f"simulate takes hexadecimal device IDs such as 'A006', "
+                             f"not {item!r}") from None
+    return ids
+
+
+def _check_system():
+    """DAQ_CheckSystem; a failure carries the engine's explanation (without a driver-access
+    library: the library looked for and how to ask for simulated boards)."""
+    scanned = _i32()
+    with _library.lock:
+        result = raw("DAQ_CheckSystem", ctypes.byref(scanned))
+        if result < 0:
+            detail = _library.status_text()
+            raw("DAQ_CloseDevice")
+            raise DAQError("DAQ_CheckSystem", result, detail)
+
+
 def boards():
-    """Lists the boards on the bus: dicts of index, vendor and device ID, location and model."""
-    count = _i32()
-    call("DAQ_CheckSystem", ctypes.byref(count))
+    """Lists the boards on the bus: dicts of index, vendor and device ID, location, model, and
+    whether the board is simulated, with the driver-access library ("library") reaching it."""
+    _check_system()
     found = get("DAQ_GetDeviceNum", _i32)
+    library, simulated = _library.driver_library() or ("", False)
     listed = []
     for index in range(found):
         values = get_many("DAQ_GetDeviceInfo", [_u32] * 6, index)
         listed.append({"index": index, "vendor_id": values[0], "device_id": values[1],
                        "bus": values[2], "slot": values[3], "function": values[4],
-                       "model": get("DAQ_GetDeviceModel", _i32, index)})
+                       "model": get("DAQ_GetDeviceModel", _i32, index),
+                       "simulated": simulated, "library": library})
     # The check leaves the driver library open; closing with nothing open gives it back.
     with _library.lock:
         if Board._open_board is None:

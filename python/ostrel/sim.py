@@ -1,4 +1,8 @@
-"""Scripting of the simulated bench (OstrelBoardSim): boards, faults, signals, pacing."""
+"""Scripting of the simulated bench (OstrelBoardSim): boards, faults, signals, pacing.
+
+Using any of these functions asks for simulated boards: the simulator is loaded then, and the
+engine reaches the simulated bus instead of real boards for the rest of the process. Without
+them (and without OSTREL_SIMULATE or Board(..., simulate=...)) the package drives real boards."""
 import ctypes
 import enum
 
@@ -6,7 +10,16 @@ import numpy as np
 
 from . import _library
 
-_sim = _library.sim
+
+
+class _Simulator:
+    """The simulator library, loaded at the first call of one of its functions."""
+
+    def __getattr__(self, name):
+        return getattr(_library.load_sim(), name)
+
+
+_sim = _Simulator()
 
 
 class Fault(enum.IntEnum):

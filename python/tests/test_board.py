@@ -11,7 +11,22 @@ def test_boards_lists_the_simulated_bus():
     assert [(b["device_id"], b["model"], b["bus"]) for b in listed] == [
         (0xA006, 9, 1), (0xA001, 5, 2), (0xA005, 8, 3)]
     assert all(b["vendor_id"] == 0x1172 for b in listed)
+    assert all(b["simulated"] and "OstrelBoardSim" in b["library"] for b in listed)
     assert sim.resource_count(sim.Resource.DRIVER_OPEN) == 0
+
+
+@pytest.mark.parametrize("simulate, model", [("A001", 5), ("A005,A006", 8), (["A004"], 7),
+                                             (0xA006, 9)])
+def test_board_simulate_puts_those_boards_on_the_bus(simulate, model):
+    with ostrel.Board(0, simulate=simulate) as board:
+        assert board.model == model and board.simulated
+
+
+@pytest.mark.parametrize("simulate", ["", "A006,,A001", "XYZ", []])
+def test_board_simulate_refuses_bad_device_ids(simulate):
+    with pytest.raises(ValueError):
+        ostrel.Board(0, simulate=simulate)
+    assert ostrel.Board._open_board is None
 
 
 def test_board_opens_and_always_closes():

@@ -77,7 +77,7 @@ def test_calibration_between_reads_never_overruns_the_frame_buffer():
     # In a process of its own: a buffer overrun ends it with a signal.
     result = run_python("""
         import ostrel
-        with ostrel.Board(0) as board:
+        with ostrel.Board(0, simulate="A006") as board:
             board.configure(1024, 64)
             for step in range(3):
                 board.calibrate_dc_offset()
@@ -99,7 +99,7 @@ def test_a_board_left_open_is_closed_at_interpreter_exit():
                   "locked buffers", sim.resource_count(sim.Resource.DMA_BUFFERS))
         atexit.register(after)
         import ostrel
-        board = ostrel.Board(0)
+        board = ostrel.Board(0, simulate="A006")
         board.configure(1024, 64)
         board.start()
         board.wait_for_frame()

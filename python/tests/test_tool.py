@@ -1,4 +1,5 @@
 """The ostrel-daq command-line tool on the simulated bus."""
+import os
 import re
 import signal
 import subprocess
@@ -220,3 +221,38 @@ def test_help_on_each_command(tool):
     assert "usage: ostrel-daq" in run(tool, "--help").stdout
     for command in ("list", "info", "acquire", "calibrate", "bandwidth", "awg"):
         assert f"usage: ostrel-daq {command}" in run(tool, command, "--help").stdout
+
+
+# What the tool reaches without --simulate: the driver-access library, never the simulator.
+def _without_simulation(**extra):
+    environment = {k: v for k, v in os.environ.items()
+                   if k not in ("OSTREL_SIMULATE", "OSTREL_DRIVER_LIBRARY", "LD_LIBRARY_PATH")}
+    environment.update(extra)
+    return environment
+
+
+def test_list_without_a_library_or_simulation_says_what_to_do(tool):
+    result = subprocess.run([tool, "list"], capture_output=True, text=True, timeout=120,
+                            env=_without_simulation())
+    assert result.returncode == 1
+    assert "libwdapi1180.so" in result.stderr and "OSTREL_SIMULATE=" in result.stderr
+    assert "--simulate" in result.stderr and "board" not in result.stdout
+
+
+def test_list_labels_simulated_boards(tool):
+    out = run(tool, "--simulate", "A006", "list").stdout
+    assert re.search(r"^1 board on the bus \(simulated: .*OstrelBoardSim", out, re.M), out
+    assert re.search(r"model 9  \(simulated\)$", out, re.M), out
+    assert "(simulated)" in run(tool, "--simulate", "A006", "info", "0").stdout
+
+
+def test_a_library_named_by_the_environment_is_not_labelled_simulated(tool):
+    standin = os.environ.get("OSTREL_STANDIN_LIBRARY")
+    if not standin:
+        pytest.skip("OSTREL_STANDIN_LIBRARY is not set (run through ctest)")
+    environment = _without_simulation(OSTREL_DRIVER_LIBRARY=standin, OSTREL_SIM_BOARDS="A001")
+    result = subprocess.run([tool, "list"], capture_output=True, text=True, timeout=120,
+                            env=environment)
+    assert result.returncode == 0, result.stderr
+    assert f"1 board on the bus (driver-access library: {standin})" in result.stdout
+    assert "simulated" not in result.stdout

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "OstrelBoardSim.h"
+#include "driver/driver_binding.h"
 
 namespace {
 
@@ -29,6 +30,10 @@ public:
         }
         ASSERT_FALSE(directory_.empty()) << "no temporary working directory";
         SIM_Reset();
+        // The tests link the simulator. Bind it now, as the first open would, so that a test
+        // that drives the driver layer or the register window directly reaches it too.
+        ASSERT_TRUE(ostrel::BindDriverLibrary()) << ostrel::DriverBindingProblem();
+        ASSERT_TRUE(ostrel::DriverLibrarySimulated());
     }
     void TearDown() override {
         namespace fs = std::filesystem;

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
 #include "output_file.h"
 #include "progress_bar.h"
+#include "simulator.h"
 #include "trace_plot.h"
 
 namespace ostrel_daq {
@@ -30,12 +30,25 @@ int Check(const char *function, int result) {
 
 namespace {
 
+// DAQ_CheckSystem, with the engine's own explanation when it fails: without a driver-access
+// library that names the library looked for and how to ask for simulated boards.
+int32_t CheckSystem() {
+    int32_t found = 0;
+    const int result = DAQ_CheckSystem(&found);
+    if (result < 0) {
+        const std::string status = EngineStatusText();
+        DAQ_CloseDevice();
+        if (!status.empty()) throw std::runtime_error(status);
+        throw EngineError("DAQ_CheckSystem", result);
+    }
+    return found;
+}
+
 // Opens one board for the lifetime of a command and always closes it.
 class OpenBoard {
 public:
     explicit OpenBoard(int index) {
-        int32_t found = 0;
-        Check("DAQ_CheckSystem", DAQ_CheckSystem(&found));
+        CheckSystem();
         int32_t count = 0;
         DAQ_GetDeviceNum(&count);
         if (index >= count) {
@@ -82,18 +95,20 @@ bool WaitForFrame(double seconds) {
 }  // namespace
 
 int ListBoards(const CommandLine &) {
-    int32_t found = 0;
-    Check("DAQ_CheckSystem", DAQ_CheckSystem(&found));
+    CheckSystem();
     int32_t count = 0;
     DAQ_GetDeviceNum(&count);
-    std::printf("%d board%s on the bus\n", count, count == 1 ? "" : "s");
+    bool simulated = false;
+    const std::string library = DriverLibraryLine(&simulated);
+    std::printf("%d board%s on the bus (%s)\n", count, count == 1 ? "" : "s", library.c_str());
     for (int index = 0; index < count; ++index) {
         uint32_t vendor = 0, device = 0, bus = 0, slot = 0, function = 0, resource = 0;
         int32_t model = -1;
         DAQ_GetDeviceInfo(index, &vendor, &device, &bus, &slot, &function, &resource);
         DAQ_GetDeviceModel(index, &model);
-        std::printf("  %d: vendor 0x%04X device 0x%04X  bus %u slot %u function %u  model %d\n",
-                    index, vendor, device, bus, slot, function, model);
+        std::printf("  %d: vendor 0x%04X device 0x%04X  bus %u slot %u function %u  model %d%s\n",
+                    index, vendor, device, bus, slot, function, model,
+                    simulated ? "  (simulated)" : "");
     }
     DAQ_CloseDevice();
     return 0;
@@ -107,8 +122,12 @@ int ShowInfo(const CommandLine &line) {
     DAQ_GetDeviceInfo(index, &vendor, &device, &bus, &slot, &function, &resource);
     DAQ_GetDeviceModel(index, &model);
     const int lanes = Get(DAQ_GetADCNumber);
-    std::printf("board %d: device 0x%04X, model %d, bus %u slot %u function %u, interrupt %u\n",
-                index, device, model, bus, slot, function, resource);
+    bool simulated = false;
+    const std::string library = DriverLibraryLine(&simulated);
+    std::printf("board %d%s: device 0x%04X, model %d, bus %u slot %u function %u, interrupt %u\n",
+                index, simulated ? " (simulated)" : "", device, model, bus, slot, function,
+                resource);
+    std::printf("%s\n", library.c_str());
     std::printf("lanes %d, max record length %d, DMA chunk %d points\n", lanes,
                 Get(DAQ_GetMaxRecordLength), Get(DAQ_GetDMATransferPoints));
     float fullScale = 0;
@@ -300,8 +319,8 @@ int Acquire(const CommandLine &line) {
                                     "device IDs A002 and A006)");
 
     if (clock) Check("DAQ_SetSamplingRate", DAQ_SetSamplingRate(*clock));
-    if (loopback && SIM_SetLoopback(index, 1) != 0)
-        throw EngineError("SIM_SetLoopback", -1);
+    if (loopback && SimulatedLoopback(index, 1) != 0)
+        throw std::invalid_argument("--loopback needs simulated boards (--simulate)");
     for (size_t channel = 0; channel < waves.size(); ++channel)
         PlayWave(static_cast<int>(channel), waves[channel]);
     Check("DAQ_ConfigAcquisition", DAQ_ConfigAcquisition(static_cast<uint32_t>(length),

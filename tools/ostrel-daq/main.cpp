@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "OstrelBoardSim.h"
 #include "commands.h"
 #include "options.h"
+#include "simulator.h"
 
 namespace {
 
@@ -72,8 +72,10 @@ void PrintUsage(std::FILE *stream) {
     for (const auto &[name, command] : Commands())
         std::fprintf(stream, "  %-10s %s\n", name.c_str(), command.help);
     std::fprintf(stream,
-                 "\n--simulate A006,A001 puts simulated boards with these device IDs on the bus;\n"
-                 "known IDs: %s.\n"
+                 "\nWithout --simulate the tool reaches real boards through the driver-access\n"
+                 "library (OSTREL_DRIVER_LIBRARY names it; 'list' shows the one in use).\n"
+                 "--simulate A006,A001 puts simulated boards with these device IDs on the bus\n"
+                 "instead (as OSTREL_SIMULATE=A006,A001 does); known IDs: %s.\n"
                  "'ostrel-daq COMMAND --help' shows a command's arguments.\n"
                  "Exit status: 0 success, 1 the board refused or failed, 2 bad usage.\n",
                  KnownDevices().c_str());
@@ -122,8 +124,7 @@ void Simulate(const std::string &list) {
     if (ids.empty() || ids.size() > 64)
         throw std::invalid_argument("--simulate takes 1 to 64 device IDs (got " +
                                     std::to_string(ids.size()) + ")");
-    if (SIM_SetBoards(ids.data(), static_cast<int>(ids.size())) != 0)
-        throw std::runtime_error("the simulator refused the boards " + list);
+    RequestSimulatedBoards(list);
 }
 
 }  // namespace

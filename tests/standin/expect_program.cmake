@@ -1,0 +1,30 @@
+# Runs one program and checks how it ends: its exit code and what it prints (standard output and
+# error together). Variables, given with -D:
+#   PROGRAM     the program, with its arguments separated by ';' (a runner first, if any)
+#   EXIT        the exit code it must end with
+#   MATCH       a regular expression the output must match
+#   NO_MATCH    a regular expression the output must not match (optional)
+#   SET         NAME=VALUE entries separated by ';' to put in the environment (optional)
+#   UNSET       names separated by ';' to take out of the environment (optional)
+foreach(name IN LISTS UNSET)
+  unset(ENV{${name}})
+endforeach()
+foreach(entry IN LISTS SET)
+  string(FIND "${entry}" "=" equals)
+  string(SUBSTRING "${entry}" 0 ${equals} name)
+  math(EXPR start "${equals} + 1")
+  string(SUBSTRING "${entry}" ${start} -1 value)
+  set(ENV{${name}} "${value}")
+endforeach()
+execute_process(COMMAND ${PROGRAM} RESULT_VARIABLE code OUTPUT_VARIABLE output
+                ERROR_VARIABLE output TIMEOUT 240)
+message("${output}")
+if(NOT "${code}" STREQUAL "${EXIT}")
+  message(FATAL_ERROR "exit code ${code}, expected ${EXIT}")
+endif()
+if(NOT output MATCHES "${MATCH}")
+  message(FATAL_ERROR "the output does not match: ${MATCH}")
+endif()
+if(DEFINED NO_MATCH AND NOT NO_MATCH STREQUAL "" AND output MATCHES "${NO_MATCH}")
+  message(FATAL_ERROR "the output matches what it must not: ${NO_MATCH}")
+endif()
