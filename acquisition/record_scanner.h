@@ -78,6 +78,7 @@ private:
     uint32_t expectedTag_ = 0;   // the tag it writes there
     bool followingBoard_ = false;  // set by the first record taken in a run
     uint32_t forgottenLastTags_[kDmaChunks] = {};  // last slot's tag when ForgetChunk emptied it
+    uint32_t pendingSlots_[kDmaChunks] = {};       // slots not taken since the chunk was queued
 };
 
 }  // namespace ostrel
