@@ -9,18 +9,10 @@
 
 #include <cstdio>
 
+#include "platform/os/copy_text.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel::os {
-
-namespace {
-
-void CopyText(const char *text, char *buffer, size_t size) {
-    if (buffer == nullptr || size == 0) return;
-    std::snprintf(buffer, size, "%s", text != nullptr ? text : "");
-}
-
-}  // namespace
 
 LibraryHandle LoadSharedLibrary(const char *nameOrPath, char *error, size_t errorSize) {
     CopyText("", error, errorSize);
