@@ -54,7 +54,15 @@ typedef enum OstrelResult {
     /* DAQ_OpenDevice: the driver's control device could not be opened. */
     DAQ_ERROR_CONTROL_DEVICE = -3,
     /* DAQ_OpenDevice: the 16 MiB DMA buffer could not be locked. */
-    DAQ_ERROR_DMA_LOCK = -4
+    DAQ_ERROR_DMA_LOCK = -4,
+    /* DAQ_StreamRead: no frame came within the time-out. */
+    DAQ_TIMEOUT = -5,
+    /* DAQ_StreamRead: the stream was stopped by a full queue under DAQ_STREAM_FAIL; every frame
+       queued before has been delivered. */
+    DAQ_OVERFLOW = -6,
+    /* DAQ_StreamRead: the stream has ended (DAQ_StreamStop, DAQ_StopAcquisition, a new
+       configuration, a calibration, close) and every frame it queued has been delivered. */
+    DAQ_ENDED = -7
 } OstrelResult;
 
 /* ---------------------------------------------------------------------------------------------
@@ -213,6 +221,76 @@ OSTREL_API int32_t DAQ_CheckDMA(int32_t *recordsReceived, int32_t *frameCounter,
    frames, last partial count, partial frames in percent, 0, 0. DAQ_OK, or DAQ_ERROR when values
    is null. */
 OSTREL_API int32_t DAQ_GetDebugValue(int32_t *values) OSTREL_NOEXCEPT;
+
+/* ---------------------------------------------------------------------------------------------
+ * Streaming: every frame in order, or an exact count of what was lost
+ *
+ * DAQ_StreamStart acquires the configured geometry into a queue of frames that DAQ_StreamRead
+ * hands out oldest first, each with a DAQ_FrameInfo. Frames are numbered as the board completes
+ * them; a frame dropped by the overflow policy, or lost whole because the thread could not keep
+ * up, leaves a gap in the numbers that the next delivered frame reports. A frame with records
+ * missing is delivered with those records zero and without DAQ_FRAME_COMPLETE, never as whole.
+ * Where the configuration was raised to the minimum frame size (record length x record number x
+ * lanes below 512 Ki points), the board's frames hold more records than the configured record
+ * number: a delivered frame holds the configured records, the rest are not delivered, and
+ * consecutive frames are not contiguous in time (completedNs shows the spacing).
+ * While a stream runs, DAQ_GetLatestFrame is refused; DAQ_StreamStop may be called from a second
+ * thread while DAQ_StreamRead waits on the first (the one exception to one thread at a time), and
+ * the read then returns at once.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct DAQ_FrameInfo {
+    uint32_t size;             /* set by the caller to sizeof(DAQ_FrameInfo); lets the struct grow */
+    uint32_t flags;            /* DAQ_FRAME_COMPLETE, DAQ_FRAME_GAP_BEFORE */
+    uint64_t frameSequence;    /* 0 for the run's first frame, +1 for every frame the board
+                                  completed, delivered or not */
+    uint32_t recordsExpected;  /* records per lane buffer: the configured record number */
+    uint32_t recordsValid;     /* of those, records that arrived; missing ones read 0 */
+    uint64_t framesLostBefore; /* frames dropped since the previous delivered frame */
+    uint64_t recordsLostTotal; /* records lost since the start, whatever the cause */
+    int64_t completedNs;       /* monotonic host time at which the frame was completed, ns */
+    double samplePeriodS;      /* seconds between two samples of a lane */
+} DAQ_FrameInfo;
+
+enum {
+    DAQ_FRAME_COMPLETE = 1,  /* every record arrived */
+    DAQ_FRAME_GAP_BEFORE = 2 /* frames were lost between the previous delivered frame and this */
+};
+
+/* What a full queue does with the next frame: drop the oldest queued frame, drop the new one, or
+   stop the stream (reads deliver what is queued, then DAQ_OVERFLOW). */
+enum { DAQ_STREAM_DROP_OLDEST = 0, DAQ_STREAM_DROP_NEWEST = 1, DAQ_STREAM_FAIL = 2 };
+
+/* Starts acquiring the configured geometry into a queue of ringFrames frames (2 to 1024) with the
+   given overflow policy. The run's first frame is the first that begins after the start. DAQ_OK,
+   or DAQ_ERROR with nothing changed when nothing is configured, an argument is out of range, an
+   acquisition already runs, or the memory of the queue cannot be had. The queue's memory is kept
+   until the next DAQ_StreamStart, configuration or close, so frames queued before a stop can
+   still be read. */
+OSTREL_API int32_t DAQ_StreamStart(int32_t ringFrames, int32_t overflowPolicy) OSTREL_NOEXCEPT;
+
+/* Delivers the oldest undelivered frame, lane by lane with the zero offsets removed exactly as
+   DAQ_GetLatestFrame does, and fills *info. Waits at most timeoutMs for a frame (0: does not
+   wait). DAQ_OK; DAQ_TIMEOUT when no frame came; DAQ_OVERFLOW or DAQ_ENDED once the stream has
+   stopped and every queued frame is delivered; DAQ_ERROR with nothing written when no stream was
+   started, capacityPerLane is below record length x record number, a lane the board has is null,
+   timeoutMs is negative, or info is null or info->size below sizeof(DAQ_FrameInfo). */
+OSTREL_API int32_t DAQ_StreamRead(int16_t *lane0, int16_t *lane1, int16_t *lane2,
+                                  int16_t *lane3, uint32_t capacityPerLane,
+                                  DAQ_FrameInfo *info, int32_t timeoutMs) OSTREL_NOEXCEPT;
+
+/* Stops the stream's acquisition (bounded wait, as DAQ_StopAcquisition); frames already queued
+   are still delivered, then DAQ_ENDED. A read waiting on another thread returns at once. DAQ_OK
+   (also when no stream runs), or DAQ_ERROR when the thread has not ended within 8 s. */
+OSTREL_API int32_t DAQ_StreamStop(void) OSTREL_NOEXCEPT;
+
+/* Describes the frame the last DAQ_GetLatestFrame returned: its sequence in the run, records
+   valid of the configured record number (a frame is announced once more than half of its records
+   have arrived), completion time and sample period; flags as DAQ_StreamRead sets them, without
+   DAQ_FRAME_GAP_BEFORE; framesLostBefore and recordsLostTotal are 0. DAQ_ERROR with nothing
+   written for a null info or info->size below sizeof(DAQ_FrameInfo), or when DAQ_GetLatestFrame
+   has returned no frame since the last configuration. */
+OSTREL_API int32_t DAQ_GetLatestFrameInfo(DAQ_FrameInfo *info) OSTREL_NOEXCEPT;
 
 /* Fills the 16 DMA chunks with one burst of descriptors, copies them to destination (16 x chunk
    bytes: 1310720 on model 5, 4456448 on the others) and reports MB/s. DAQ_OK, or DAQ_ERROR on a
