@@ -68,7 +68,7 @@ private:
     void RecycleFrame(uint32_t frame);
     void PublishStatistics();
     // The board's running record number of a tag (tags wrap every ring); see the definition.
-    uint64_t AbsoluteRecord(uint32_t tag) const;
+    uint64_t AbsoluteRecord(uint32_t tag, uint32_t slot) const;
     void ObserveBoard();
     double PredictedBoardRecord() const;
     // Stream: copies a record into its frame's slot (taking one for a frame's first record).
