@@ -75,6 +75,7 @@ void RecordScanner::BeginRun() {
                         : layout_.RecordsPerFrame;
     haveNewest_ = false;
     newestRecord_ = 0;
+    newestTag_ = 0;
     firstFrame_ = 0;
     runStartTicks_ = lastFrameTime_;
     passTicks_ = lastFrameTime_;
@@ -245,7 +246,10 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     status_.RecordsReceived.store(recordsReceived_, std::memory_order_relaxed);
     layout_.LastSlotTags[slot] = tag;
     FollowBoard(slot, tag);
-    if (!haveNewest_ || record > newestRecord_) newestRecord_ = record;
+    if (!haveNewest_ || record > newestRecord_) {
+        newestRecord_ = record;
+        newestTag_ = tag;
+    }
     haveNewest_ = true;
 
     ++frameRecordCounts_[frame];
@@ -321,7 +325,7 @@ void RecordScanner::RecycleFrame(uint32_t frame) {
 uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
     if (!haveNewest_) return tag;
     const uint32_t ring = layout_.RingSlotCount;
-    const uint32_t newestTag = static_cast<uint32_t>(newestRecord_ % ring);
+    const uint32_t newestTag = newestTag_;
     const uint32_t ahead = tag >= newestTag ? tag - newestTag : tag + ring - newestTag;
     // Within a chunk the board writes records back to back: the next tag is the next record. A
     // gap opens only between descriptors, and one of whole laps shows no jump in the tags: at the

@@ -104,6 +104,7 @@ private:
     uint32_t recordNumber_ = 0;     // records of a frame handed out
     bool haveNewest_ = false;
     uint64_t newestRecord_ = 0;
+    uint32_t newestTag_ = 0;        // its tag (newestRecord_ modulo the ring's record count)
     uint64_t firstFrame_ = 0;       // the first frame that began after the start
     int64_t runStartTicks_ = 0;
     int64_t passTicks_ = 0;         // clock at the start of the pass under way
