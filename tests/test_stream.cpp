@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -89,12 +90,16 @@ double SamplePeriodNow() {
     return 1.0 / (static_cast<double>(megasamples) * 1e6);
 }
 
+// The inputs a signal is set on: the lanes of a 2- or 4-lane board, the four selectable input
+// channels of a single-lane one.
+int InputCount(int32_t lanes) { return lanes == 1 ? 4 : lanes; }
+
 // A constant level on each input, distinct per lane (a swapped lane shows) and far from 0 (a
 // zeroed record shows); a single-lane board sees the same on every input it may select.
 double LevelOf(int input) { return 1200.0 + 400.0 * input; }
 
-void SetLevels() {
-    for (int input = 0; input < 4; ++input) {
+void SetLevels(int32_t lanes) {
+    for (int input = 0; input < InputCount(lanes); ++input) {
         ASSERT_EQ(SIM_SetInputSignal(0, input, LevelOf(input), 0.0, 0.0, 0.0), 0);
     }
 }
@@ -159,6 +164,9 @@ private:
     std::unique_ptr<GuardedBuffer<int16_t>> buffers_[4];
 };
 
+// OSTREL_STREAM_TRACE=1 prints every frame delivered (the way to read a failure of the ledger).
+bool Tracing() { return std::getenv("OSTREL_STREAM_TRACE") != nullptr; }
+
 // The frames one run delivered, each checked on arrival against what DAQ_FrameInfo promises.
 class Ledger {
 public:
@@ -166,6 +174,14 @@ public:
         : expected_(recordsExpected), samplePeriod_(samplePeriodS) {}
 
     void Add(const DAQ_FrameInfo &info) {
+        if (Tracing()) {
+            std::printf("frame %llu valid %u/%u lost before %llu records lost %llu at %lld ns\n",
+                        static_cast<unsigned long long>(info.frameSequence), info.recordsValid,
+                        info.recordsExpected,
+                        static_cast<unsigned long long>(info.framesLostBefore),
+                        static_cast<unsigned long long>(info.recordsLostTotal),
+                        static_cast<long long>(info.completedNs));
+        }
         SCOPED_TRACE(::testing::Message() << "frame " << info.frameSequence << " (delivered "
                                           << frames_.size() << " before)");
         EXPECT_EQ(info.size, sizeof(DAQ_FrameInfo)) << "the caller's size is the engine's to keep";
@@ -370,7 +386,7 @@ TEST_P(StreamLadder, EveryGeometryDeliversConsecutiveWholeFrames) {
     OpenModel(model);
     ASSERT_EQ(DAQ_SetSamplingRate(0), 0);
     const int32_t lanes = LaneCount();
-    SetLevels();
+    SetLevels(lanes);
     const std::vector<int16_t> levels = PlainReadoutLevels(lanes);
     ASSERT_EQ(levels.size(), static_cast<size_t>(lanes));
     const double period = 1.0 / (FastestMegasamples(model) * 1e6);
@@ -438,7 +454,7 @@ TEST_P(StreamOrder, RecordsFollowEachOtherInTime) {
     const int32_t lanes = LaneCount();
     const double period = SamplePeriodNow();
     const double frequency = 1.0 / (period * kSinePeriodSamples);
-    for (int input = 0; input < 4; ++input) {
+    for (int input = 0; input < InputCount(lanes); ++input) {
         ASSERT_EQ(SIM_SetInputSignal(0, input, LevelOf(input), kSineAmplitude, frequency, 0.0), 0);
     }
     for (const bool raised : {true, false}) {
@@ -567,7 +583,7 @@ TEST_P(StreamPolicy, FullQueueFollowsThePolicy) {
     const int32_t policy = std::get<1>(GetParam());
     OpenModel(model);
     const int32_t lanes = LaneCount();
-    SetLevels();
+    SetLevels(lanes);
     const std::vector<int16_t> levels = PlainReadoutLevels(lanes);
     const uint32_t length = 1024, number = UnraisedNumber(length, lanes);
     ASSERT_EQ(DAQ_ConfigAcquisition(length, number), 0);
@@ -644,7 +660,7 @@ TEST_P(StreamLoss, SkippedRecordsAreZeroedAndCounted) {
     const int32_t model = GetParam();
     OpenModel(model);
     const int32_t lanes = LaneCount();
-    SetLevels();
+    SetLevels(lanes);
     const std::vector<int16_t> levels = PlainReadoutLevels(lanes);
     const uint32_t length = 1024, number = UnraisedNumber(length, lanes);
     ASSERT_EQ(DAQ_ConfigAcquisition(length, number), 0);
@@ -758,7 +774,7 @@ TEST_P(StreamStop, QueuedFramesDrainThenEnded) {
     const int32_t model = GetParam();
     OpenModel(model);
     const int32_t lanes = LaneCount();
-    SetLevels();
+    SetLevels(lanes);
     const std::vector<int16_t> levels = PlainReadoutLevels(lanes);
     const uint32_t length = 1024, number = 64;
     ASSERT_EQ(DAQ_ConfigAcquisition(length, number), 0);
@@ -994,7 +1010,7 @@ TEST_P(StreamEnding, EndsTheStreamCleanly) {
     OpenModel(ending.model);
     const int32_t lanes = LaneCount();
     // A sine, so that the vertical-scale calibration finds a span to measure.
-    for (int input = 0; input < 4; ++input) {
+    for (int input = 0; input < InputCount(lanes); ++input) {
         ASSERT_EQ(SIM_SetInputSignal(0, input, 0.0, 1000.0, 1.0e5, 0.0), 0);
     }
     const uint32_t length = 1024, number = 64;
