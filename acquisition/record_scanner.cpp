@@ -195,9 +195,7 @@ bool RecordScanner::Examine(uint32_t slot) {
     // A ring record taken already refuses the same tag again (a board repeating itself), unless it
     // was taken in a lap before: then its frame was never recycled (the board went on past it
     // without a record being taken there), and the record opens the frame anew.
-    // Only the clock can tell the two apart; without it the record is refused, as a repeat.
     if (layout_.RingRecordFilled[tag] != 0) {
-        if (PredictedBoardRecord() < 0.0) return false;
         const uint32_t frame = tag / layout_.RecordsPerFrame;
         if (AbsoluteRecord(tag, slot) / layout_.RecordsPerFrame <= frameNumber_[frame]) return false;
     }
@@ -354,8 +352,16 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
     const double predicted = PredictedBoardRecord();
     const bool boardMovedOn =
         predicted >= 0.0 && predicted - static_cast<double>(newestRecord_) > ring / 2.0;
+    // More than half a ring ahead reads as a record from before the newest, taken late, when its
+    // frame is still the one its ring frame holds and its place there is empty; a place taken
+    // already means the board went on past the tag instead (a gap of more than half a ring).
     if (ahead > ring / 2 && !boardMovedOn && newestRecord_ >= ring - ahead) {
-        return newestRecord_ - (ring - ahead);
+        const uint64_t behind = newestRecord_ - (ring - ahead);
+        const uint32_t frame = tag / layout_.RecordsPerFrame;
+        if (layout_.RingRecordFilled[tag] == 0 && frameRecordCounts_[frame] > 0 &&
+            frameNumber_[frame] == behind / layout_.RecordsPerFrame) {
+            return behind;
+        }
     }
     // The same tag as the newest one is the same record, unless the board has gone on by laps.
     if (ahead == 0 && !boardMovedOn) return newestRecord_;

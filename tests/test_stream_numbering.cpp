@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <set>
 
@@ -48,6 +49,8 @@ const GapCase kGaps[] = {
     {"no gap at half the rate", 3000, 0, 2},
     {"part of a frame at half the rate", 3000, 300, 2},
 };
+
+void PrintTo(const GapCase &gap, std::ostream *out) { *out << gap.name; }
 
 class StreamNumbering : public ::testing::TestWithParam<GapCase> {
 protected:
