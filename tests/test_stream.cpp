@@ -754,14 +754,15 @@ TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
             gaps += ledger.Frames()[i].framesLostBefore;
             zeroed += number - ledger.Frames()[i].recordsValid;
         }
-        EXPECT_GE(gaps, 2u) << "three frames of records span two whole frames at least";
         EXPECT_EQ(ledger.RecordsLost(), zeroed + gaps * number);
-        EXPECT_GE(ledger.RecordsLost(), 3u * number);
         // Exactly the skipped records (and the one after them, which does not follow the record
         // before its slot), unless the board lost records of its own: a build too slow to keep
-        // its queue supplied at this rate (a sanitizer on a busy machine).
+        // its queue supplied at this rate (a sanitizer on a busy machine), where a board that
+        // also slips its clock leaves only the tags to number frames by.
         if (SIM_GetLostRecords(0) == boardLostBefore) {
+            EXPECT_GE(gaps, 2u) << "three frames of records span two whole frames at least";
             EXPECT_LE(gaps, 3u);
+            EXPECT_GE(ledger.RecordsLost(), 3u * number);
             EXPECT_LE(ledger.RecordsLost(), 3u * number + 1);
         }
         ASSERT_EQ(DAQ_StreamStop(), 0);
