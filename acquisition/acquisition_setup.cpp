@@ -139,7 +139,16 @@ int32_t AcquisitionSetup(const RecordGeometry &geometry) {
     acquisition.RecordPoints = geometry.Slots.RecordPoints;
     acquisition.ChunkPoints = model.DMATransferPoints;
     acquisition.ChunkBytes = model.DMATransferPoints * 2;
-    acquisition.Ring.LatestFrameStart.store(0, std::memory_order_relaxed);
+    // A new ring holds no frame: nothing to announce, and nothing arrived in any of its frames.
+    RingStatus &ring = acquisition.Ring;
+    ring.LatestFrameStart.store(0, std::memory_order_relaxed);
+    ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
+    for (int frame = 0; frame < kRingFrames; ++frame) {
+        ring.FrameRecords[frame].store(0, std::memory_order_relaxed);
+        ring.FrameValid[frame].store(0, std::memory_order_relaxed);
+        ring.FrameSequence[frame].store(0, std::memory_order_relaxed);
+        ring.FrameCompletedTicks[frame].store(0, std::memory_order_relaxed);
+    }
 
     ProgramTranslationWindow();
     ResetDispatcher();

@@ -236,13 +236,16 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
     // The samples end where the trailer begins.
     const uint8_t *samples = layout_.SlotTrailers[slot] - recordBytes;
+    const bool ring = layout_.Stream == nullptr;  // the readout's ring, not a stream
     if (frameRecordCounts_[frame] == 0) {
         frameNumber_[frame] = number;
         frameValid_[frame] = 0;
-        status_.FrameSequence[frame].store(FrameSequence(static_cast<int>(frame)),
-                                           std::memory_order_relaxed);
+        if (ring) {
+            status_.FrameSequence[frame].store(FrameSequence(static_cast<int>(frame)),
+                                               std::memory_order_relaxed);
+        }
     }
-    if (layout_.Stream != nullptr) {
+    if (!ring) {
         StreamRecord(frame, index, samples);
     } else {
         if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return false;  // being read
@@ -266,14 +269,15 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
 
     ++frameRecordCounts_[frame];
     frameTicks_[frame] = passTicks_;
-    if (index < recordNumber_) {
-        ++frameValid_[frame];
-        status_.FrameValid[frame].store(frameValid_[frame], std::memory_order_relaxed);
-    }
-    status_.FrameRecords[frame].store(frameRecordCounts_[frame], std::memory_order_release);
+    if (index < recordNumber_) ++frameValid_[frame];
     const uint32_t next = (frame + 1) % kRingFrames;
     const uint32_t previous = (frame + kRingFrames - 1) % kRingFrames;
-    status_.LatestFrameStart.store(previous * recordsPerFrame, std::memory_order_release);
+    // What the readout sees of the ring; a stream leaves the ring and its readout alone.
+    if (ring) {
+        status_.FrameValid[frame].store(frameValid_[frame], std::memory_order_relaxed);
+        status_.FrameRecords[frame].store(frameRecordCounts_[frame], std::memory_order_release);
+        status_.LatestFrameStart.store(previous * recordsPerFrame, std::memory_order_release);
+    }
 
     // A frame is complete once a record of the following frame arrives while it holds more than
     // half of its records.
@@ -290,12 +294,16 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
 
 void RecordScanner::CompleteFrame(uint32_t frame) {
     frameComplete_[frame] = true;
-    status_.FrameCompletedTicks[frame].store(passTicks_, std::memory_order_relaxed);
+    if (layout_.Stream == nullptr) {
+        status_.FrameCompletedTicks[frame].store(passTicks_, std::memory_order_relaxed);
+    }
     ++frameCounter_;
     status_.FrameCounter.store(frameCounter_, std::memory_order_relaxed);
     // The first completion after a start is not announced: the frame may hold records from
     // before the start.
-    if (frameCounter_ > 0) status_.NewFrameAvailable.store(true, std::memory_order_release);
+    if (frameCounter_ > 0 && layout_.Stream == nullptr) {
+        status_.NewFrameAvailable.store(true, std::memory_order_release);
+    }
     const int64_t now = clock_();
     if (frameCounter_ > 1) {
         const double seconds = static_cast<double>(now - lastFrameTime_) /
