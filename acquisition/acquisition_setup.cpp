@@ -35,6 +35,8 @@ namespace {
 int32_t Configure(uint32_t recordLength, uint32_t recordNumber, uint32_t minimumLength,
                   bool start) {
     AcquisitionState &acquisition = g_engine.acquisition;
+    // A configuration ends a stream, even one of the same geometry.
+    if (acquisition.Stream != nullptr && StopAcquisitionThread() != 0) return DAQ_ERROR;
     const bool running = !acquisition.ThreadStopped.load(std::memory_order_acquire);
     // The same request again changes nothing. After a failed set-up there is nothing to keep, so
     // the request is tried again rather than reported as configured.
@@ -79,6 +81,10 @@ void ReleaseHostBuffers() {
     acquisition.LastSlotTags.reset();
     acquisition.SlotTrailers.reset();
     acquisition.HostBuffersAllocated = false;
+    acquisition.LatestInfo.Known = false;
+    // A stream's frames are of the geometry these buffers had: they go with them.
+    acquisition.Run.Stream = nullptr;
+    acquisition.Stream.reset();
 }
 
 void ProgramTranslationWindow() {

@@ -66,6 +66,9 @@ void AcquisitionThreadBody(void *) {
     layout.RingSlotCount = run.RingSlotCount;
     layout.RecordPoints = run.RecordPoints;
     layout.RecordsPerFrame = run.RecordsPerFrame;
+    layout.RecordNumber = run.RecordNumber;
+    layout.RecordsPerSecond = run.RecordsPerSecond;
+    layout.Stream = run.Stream;
     RecordScanner scanner(layout, acquisition.Ring, os::PerformanceCounter,
                           os::PerformanceFrequency());
     scanner.BeginRun();
@@ -125,14 +128,20 @@ void AcquisitionThreadBody(void *) {
     acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
 }
 
-uint32_t IdleSleepMicroseconds(const AcquisitionState &acquisition) {
+// Records the board writes per second at the sampling rate in force; 0 when it is not known.
+double RecordsPerSecond(const AcquisitionState &acquisition) {
     const double megasamplesPerSecond = CurrentSamplingRate();
     const uint32_t lanes = g_engine.model.ADCNumber;
-    if (!(megasamplesPerSecond > 0.0) || lanes == 0) return kUnknownRateIdleSleepMicroseconds;
-    // Every lane samples at the rate: a chunk lasts the points per lane of its records.
-    const double pointsPerLane = static_cast<double>(acquisition.DmaSlotCount / kDmaChunks) *
-                                 (static_cast<double>(acquisition.RecordPoints) / lanes);
-    const double microseconds = kIdleSleepChunkShare * pointsPerLane / megasamplesPerSecond;
+    if (!(megasamplesPerSecond > 0.0) || lanes == 0 || acquisition.RecordPoints < lanes) return 0.0;
+    // Every lane samples at the rate: a record lasts its points per lane.
+    return megasamplesPerSecond * 1e6 / (static_cast<double>(acquisition.RecordPoints) / lanes);
+}
+
+uint32_t IdleSleepMicroseconds(const AcquisitionState &acquisition) {
+    const double recordsPerSecond = RecordsPerSecond(acquisition);
+    if (!(recordsPerSecond > 0.0)) return kUnknownRateIdleSleepMicroseconds;
+    const double chunkRecords = static_cast<double>(acquisition.DmaSlotCount / kDmaChunks);
+    const double microseconds = kIdleSleepChunkShare * chunkRecords / recordsPerSecond * 1e6;
     return static_cast<uint32_t>(std::clamp(microseconds,
                                             static_cast<double>(kShortestIdleSleepMicroseconds),
                                             static_cast<double>(kLongestIdleSleepMicroseconds)));
@@ -147,7 +156,7 @@ void StopThreadAtExit() {
 
 }  // namespace
 
-int32_t StartAcquisitionThread() {
+int32_t StartAcquisitionThread(StreamQueue *stream) {
     AcquisitionState &acquisition = g_engine.acquisition;
     if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) return 0;
     acquisition.StopThreadAtExit = StopThreadAtExit;
@@ -173,6 +182,11 @@ int32_t StartAcquisitionThread() {
     run.RecordPoints = acquisition.RecordPoints;
     run.RecordsPerFrame = acquisition.RecordsPerFrame;
     run.IdleSleepMicroseconds = IdleSleepMicroseconds(acquisition);
+    run.RecordNumber = std::min(acquisition.RecordNumber, acquisition.RecordsPerFrame);
+    run.RecordsPerSecond = RecordsPerSecond(acquisition);
+    const double megasamplesPerSecond = CurrentSamplingRate();
+    run.SamplePeriodSeconds = megasamplesPerSecond > 0.0 ? 1e-6 / megasamplesPerSecond : 0.0;
+    run.Stream = stream;
 
     // The counters of the new run, visible as soon as the start returns (the thread resets the
     // same values when it begins).
@@ -196,6 +210,9 @@ int32_t StartAcquisitionThread() {
 int32_t StopAcquisitionThread() {
     AcquisitionState &acquisition = g_engine.acquisition;
     acquisition.StopRequested.store(true, std::memory_order_release);
+    // A stream publishes nothing from here on: a reader that finds its queue empty now has had
+    // every frame (the thread only hands frames to the queue while it runs).
+    if (acquisition.Run.Stream != nullptr) acquisition.Run.Stream->Close();
     const int64_t frequency = std::max<int64_t>(os::PerformanceFrequency(), 1);
     const int64_t start = os::PerformanceCounter();
     while (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
@@ -213,6 +230,7 @@ void AbandonHostBuffers() {
     (void)acquisition.RingRecordFilled.release();
     (void)acquisition.LastSlotTags.release();
     (void)acquisition.SlotTrailers.release();
+    (void)acquisition.Stream.release();
     acquisition.HostBuffersAllocated = false;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "engine/stream_queue.h"
 #include "platform/os/os_services.h"
 
 namespace ostrel {
@@ -19,7 +20,8 @@ constexpr int64_t kDrainTimeoutMilliseconds = 2000;
 
 // Starts the thread if none runs. 0 when it runs (or already ran); -1 when no acquisition is set
 // up (no host buffers) or the thread could not be created; ThreadStopped then stays set.
-int32_t StartAcquisitionThread();
+// With a stream, frames go to its queue instead of the four-frame ring.
+int32_t StartAcquisitionThread(StreamQueue *stream = nullptr);
 
 // How long a stop waits for the thread: its drain wait and a pass, with room for a loaded machine.
 constexpr int64_t kStopTimeoutMilliseconds = 4 * kDrainTimeoutMilliseconds;

@@ -72,6 +72,33 @@ void SplitFourLanes(const int16_t *__restrict source, size_t pointsPerLane,
     }
 }
 
+void SplitFrame(const int16_t *source, size_t pointsPerLane, uint32_t lanes, int16_t *lane0,
+                int16_t *lane1, int16_t *lane2, int16_t *lane3) {
+    const int16_t *offsets = g_engine.calibration.ChannelOffsets;
+    switch (lanes) {
+        case 1:
+            SplitOneLane(source, pointsPerLane, offsets[kSingleLaneOffset], lane0);
+            break;
+        case 2:
+            SplitTwoLanes(source, pointsPerLane, offsets[kLaneOffset0], offsets[kLaneOffset0 + 1],
+                          lane0, lane1);
+            break;
+        default:
+            SplitFourLanes(source, pointsPerLane, offsets + kLaneOffset0, lane0, lane1, lane2,
+                           lane3);
+            break;
+    }
+}
+
+bool LanesPresent(const int16_t *lane0, const int16_t *lane1, const int16_t *lane2,
+                  const int16_t *lane3) {
+    const uint32_t lanes = g_engine.model.ADCNumber;
+    if (lanes >= 1 && lane0 == nullptr) return false;
+    if (lanes >= 2 && lane1 == nullptr) return false;
+    if (lanes >= 4 && (lane2 == nullptr || lane3 == nullptr)) return false;
+    return true;
+}
+
 namespace {
 
 // Announces the ring frame of the latest complete frame to the acquisition thread and returns its
@@ -97,9 +124,12 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
                         bool *whole) {
     AcquisitionState &acquisition = g_engine.acquisition;
     const uint32_t lanes = g_engine.model.ADCNumber;
-    if (lanes >= 1 && lane0 == nullptr) return DAQ_ERROR;
-    if (lanes >= 2 && lane1 == nullptr) return DAQ_ERROR;
-    if (lanes >= 4 && (lane2 == nullptr || lane3 == nullptr)) return DAQ_ERROR;
+    if (!LanesPresent(lane0, lane1, lane2, lane3)) return DAQ_ERROR;
+    // A stream takes the frames; the ring is not filled while it runs.
+    if (!acquisition.ThreadStopped.load(std::memory_order_acquire) &&
+        acquisition.Run.Stream != nullptr) {
+        return DAQ_ERROR;
+    }
 
     if (whole != nullptr) *whole = false;
     acquisition.Ring.NewFrameAvailable.store(false, std::memory_order_relaxed);
@@ -114,32 +144,27 @@ int32_t ReadLatestFrame(int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t 
         static_cast<uint64_t>(acquisition.RecordPoints) * acquisition.RecordNumber, frameSamples);
     if (samples == 0) return 0;
 
-    const int16_t *offsets = g_engine.calibration.ChannelOffsets;
     const uint32_t firstRecord = HoldLatestFrame(acquisition);
     // Whole or not is decided as the frame is taken: from here to the end of the copy no record
     // enters it. The thread may recycle it meanwhile (a slow copy on a busy machine), but that
     // clears only its bookkeeping, never the samples being copied.
     const uint32_t heldFrame = firstRecord / acquisition.RecordsPerFrame;
-    const bool heldWhole =
-        acquisition.Ring.FrameRecords[heldFrame].load(std::memory_order_acquire) >=
-        static_cast<int32_t>(acquisition.RecordsPerFrame);
+    const RingStatus &ring = acquisition.Ring;
+    const bool heldWhole = ring.FrameRecords[heldFrame].load(std::memory_order_acquire) >=
+                           static_cast<int32_t>(acquisition.RecordsPerFrame);
+    LatestFrameInfo &info = acquisition.LatestInfo;
+    info.Known = true;
+    info.Sequence = ring.FrameSequence[heldFrame].load(std::memory_order_relaxed);
+    info.RecordsExpected = static_cast<uint32_t>(samples / acquisition.RecordPoints);
+    info.RecordsValid = std::min<uint32_t>(
+        static_cast<uint32_t>(std::max(ring.FrameValid[heldFrame].load(std::memory_order_relaxed), 0)),
+        info.RecordsExpected);
+    info.CompletedTicks = ring.FrameCompletedTicks[heldFrame].load(std::memory_order_relaxed);
+    info.SamplePeriodSeconds = acquisition.Run.SamplePeriodSeconds;
     if (Seams().whileFrameHeld != nullptr) Seams().whileFrameHeld(static_cast<int32_t>(heldFrame));
     const int16_t *source =
         acquisition.FrameRing.get() + static_cast<size_t>(firstRecord) * acquisition.RecordPoints;
-    const size_t pointsPerLane = static_cast<size_t>(samples / lanes);
-    switch (lanes) {
-        case 1:
-            SplitOneLane(source, pointsPerLane, offsets[kSingleLaneOffset], lane0);
-            break;
-        case 2:
-            SplitTwoLanes(source, pointsPerLane, offsets[kLaneOffset0], offsets[kLaneOffset0 + 1],
-                          lane0, lane1);
-            break;
-        default:
-            SplitFourLanes(source, pointsPerLane, offsets + kLaneOffset0, lane0, lane1, lane2,
-                           lane3);
-            break;
-    }
+    SplitFrame(source, static_cast<size_t>(samples / lanes), lanes, lane0, lane1, lane2, lane3);
     if (whole != nullptr) *whole = heldWhole;
     acquisition.Ring.Guard.EndReading();
     return 0;

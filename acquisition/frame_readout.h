@@ -16,6 +16,14 @@ void SplitTwoLanes(const int16_t *source, size_t pointsPerLane, int16_t offset0,
 void SplitFourLanes(const int16_t *source, size_t pointsPerLane, const int16_t offsets[4],
                     int16_t *lane0, int16_t *lane1, int16_t *lane2, int16_t *lane3);
 
+// Splits pointsPerLane points per lane of a frame in the board's order into the lanes, each sample
+// minus its lane's zero offset in force.
+void SplitFrame(const int16_t *source, size_t pointsPerLane, uint32_t lanes, int16_t *lane0,
+                int16_t *lane1, int16_t *lane2, int16_t *lane3);
+// Whether every lane the open board has was given.
+bool LanesPresent(const int16_t *lane0, const int16_t *lane1, const int16_t *lane2,
+                  const int16_t *lane3);
+
 // DAQ_GetLatestFrame: -1 (and nothing changed) when a lane the model has is null; otherwise clears
 // NewFrameAvailable, copies record length x record number samples to each lane (nothing when no
 // acquisition is set up) and returns 0.

@@ -69,6 +69,28 @@ void RecordScanner::BeginRun() {
         layout_.LastSlotTags[slot] = LoadRecordTag(layout_.SlotTrailers[slot]);
     }
     for (uint32_t &pending : pendingSlots_) pending = layout_.DmaSlotCount / kDmaChunks;
+
+    recordNumber_ = layout_.RecordNumber != 0 && layout_.RecordNumber < layout_.RecordsPerFrame
+                        ? layout_.RecordNumber
+                        : layout_.RecordsPerFrame;
+    haveNewest_ = false;
+    newestRecord_ = 0;
+    firstFrame_ = 0;
+    runStartTicks_ = lastFrameTime_;
+    passTicks_ = lastFrameTime_;
+    recordsPerTick_ = layout_.RecordsPerSecond > 0.0 && frequency_ > 0
+                          ? layout_.RecordsPerSecond / static_cast<double>(frequency_)
+                          : 0.0;
+    lineKnown_ = false;
+    lineWindowTicks_ = frequency_ / 20;  // 50 ms
+    for (int frame = 0; frame < kRingFrames; ++frame) {
+        frameNumber_[frame] = 0;
+        frameValid_[frame] = 0;
+        frameTicks_[frame] = 0;
+        frameSlot_[frame] = -1;
+        frameSealed_[frame] = false;
+        status_.FrameValid[frame].store(0, std::memory_order_relaxed);
+    }
     PublishStatistics();
 }
 
@@ -85,6 +107,8 @@ void RecordScanner::Pass() {
     // reading each of its tags, which at the fastest rates is most of the thread's work.
     const uint32_t slotCount = layout_.DmaSlotCount;
     const uint32_t slotsPerChunk = slotCount / kDmaChunks;
+    passTicks_ = clock_();
+    ObserveBoard();
     CatchUp();
     uint32_t slot = scanStart_;
     for (uint32_t examined = 0; examined < slotCount;) {
@@ -101,6 +125,7 @@ void RecordScanner::Pass() {
         slot = nextSlot;
         ++examined;
     }
+    if (layout_.Stream != nullptr) SealFinishedFrames();
     PublishStatistics();
 }
 
@@ -160,12 +185,39 @@ bool RecordScanner::Examine(uint32_t slot) {
 bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
     const uint32_t frame = tag / recordsPerFrame;
-    if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return false;  // being read
+    const uint32_t index = tag - frame * recordsPerFrame;
+    const uint64_t record = AbsoluteRecord(tag);
+    const uint64_t number = record / recordsPerFrame;
+    // The run's first frame is the first one the board began after the start.
+    if (!haveNewest_) firstFrame_ = index == 0 ? number : number + 1;
+    if (frameRecordCounts_[frame] > 0 && frameNumber_[frame] != number) {
+        // Older than the frame the ring frame holds now: too late to be of use.
+        if (number < frameNumber_[frame]) return false;
+        // The ring frame still holds a frame from a lap before (the board went on for three
+        // frames or more without a record being taken): that one is over.
+        if (layout_.Stream != nullptr) SealThrough(frameNumber_[frame]);
+        RecycleFrame(frame);
+    }
+    // A record of a frame the stream has handed out already cannot join it.
+    if (frameSealed_[frame] && index < recordNumber_) return false;
+
     const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
     // The samples end where the trailer begins.
-    CopyRecord(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints,
-               layout_.SlotTrailers[slot] - recordBytes, recordBytes);
-    status_.Guard.EndWriting();
+    const uint8_t *samples = layout_.SlotTrailers[slot] - recordBytes;
+    if (frameRecordCounts_[frame] == 0) {
+        frameNumber_[frame] = number;
+        frameValid_[frame] = 0;
+        status_.FrameSequence[frame].store(FrameSequence(static_cast<int>(frame)),
+                                           std::memory_order_relaxed);
+    }
+    if (layout_.Stream != nullptr) {
+        StreamRecord(frame, index, samples);
+    } else {
+        if (!status_.Guard.BeginWriting(static_cast<int32_t>(frame))) return false;  // being read
+        CopyRecord(layout_.FrameRing + static_cast<size_t>(tag) * layout_.RecordPoints, samples,
+                   recordBytes);
+        status_.Guard.EndWriting();
+    }
 
     layout_.RingRecordFilled[tag] = 1;
     const uint32_t chunk = slot / (layout_.DmaSlotCount / kDmaChunks);
@@ -174,8 +226,15 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     status_.RecordsReceived.store(recordsReceived_, std::memory_order_relaxed);
     layout_.LastSlotTags[slot] = tag;
     FollowBoard(slot, tag);
+    if (!haveNewest_ || record > newestRecord_) newestRecord_ = record;
+    haveNewest_ = true;
 
     ++frameRecordCounts_[frame];
+    frameTicks_[frame] = passTicks_;
+    if (index < recordNumber_) {
+        ++frameValid_[frame];
+        status_.FrameValid[frame].store(frameValid_[frame], std::memory_order_relaxed);
+    }
     status_.FrameRecords[frame].store(frameRecordCounts_[frame], std::memory_order_release);
     const uint32_t next = (frame + 1) % kRingFrames;
     const uint32_t previous = (frame + kRingFrames - 1) % kRingFrames;
@@ -187,12 +246,16 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
         static_cast<uint32_t>(frameRecordCounts_[previous]) > recordsPerFrame / 2) {
         CompleteFrame(previous);
     }
-    if (frameRecordCounts_[next] > 0) RecycleFrame(next);
+    if (frameRecordCounts_[next] > 0) {
+        if (layout_.Stream != nullptr) SealThrough(frameNumber_[next]);
+        RecycleFrame(next);
+    }
     return true;
 }
 
 void RecordScanner::CompleteFrame(uint32_t frame) {
     frameComplete_[frame] = true;
+    status_.FrameCompletedTicks[frame].store(passTicks_, std::memory_order_relaxed);
     ++frameCounter_;
     status_.FrameCounter.store(frameCounter_, std::memory_order_relaxed);
     // The first completion after a start is not announced: the frame may hold records from
@@ -220,7 +283,116 @@ void RecordScanner::RecycleFrame(uint32_t frame) {
                 recordsPerFrame);
     frameComplete_[frame] = false;
     frameRecordCounts_[frame] = 0;
+    frameValid_[frame] = 0;
+    frameSealed_[frame] = false;
+    if (frameSlot_[frame] >= 0) {  // a frame never finished (only when the stream gives up)
+        layout_.Stream->FreeSlot(frameSlot_[frame]);
+        frameSlot_[frame] = -1;
+    }
     status_.FrameRecords[frame].store(0, std::memory_order_relaxed);
+    status_.FrameValid[frame].store(0, std::memory_order_relaxed);
+}
+
+// Tags run from 0 to the ring's record count and wrap, so a tag alone says where a record lies in
+// the ring but not in the run. Records are taken in the board's order wherever possible, so the
+// next tag after the newest one is the record after it. After a gap (records the board wrote while
+// no descriptor was queued are lost, their tags consumed) the tag tells the gap only up to whole
+// laps of the ring; the time since the start at the board's record rate tells the laps. A tag
+// behind the newest (taken late within a pass) is a record before it.
+uint64_t RecordScanner::AbsoluteRecord(uint32_t tag) const {
+    if (!haveNewest_) return tag;
+    const uint32_t ring = layout_.RingSlotCount;
+    const uint32_t newestTag = static_cast<uint32_t>(newestRecord_ % ring);
+    const uint32_t ahead = tag >= newestTag ? tag - newestTag : tag + ring - newestTag;
+    if (ahead == 1) return newestRecord_ + 1;
+    const double predicted = PredictedBoardRecord();
+    const bool boardMovedOn =
+        predicted >= 0.0 && predicted - static_cast<double>(newestRecord_) > ring / 2.0;
+    if (ahead > ring / 2 && !boardMovedOn && newestRecord_ >= ring - ahead) {
+        return newestRecord_ - (ring - ahead);
+    }
+    // The same tag as the newest one comes only a whole lap later (its fill flag was cleared).
+    uint64_t candidate = newestRecord_ + (ahead == 0 ? ring : ahead);
+    if (predicted > static_cast<double>(candidate)) {
+        const double laps = (predicted - static_cast<double>(candidate)) / ring;
+        candidate += static_cast<uint64_t>(laps + 0.5) * ring;
+    }
+    return candidate;
+}
+
+void RecordScanner::ObserveBoard() {
+    if (!haveNewest_ || recordsPerTick_ <= 0.0) return;
+    // The newest record was written before now: the board is at least there.
+    const double line = static_cast<double>(newestRecord_) -
+                        static_cast<double>(passTicks_ - runStartTicks_) * recordsPerTick_;
+    if (!lineKnown_ || passTicks_ - lineWindowStart_ >= lineWindowTicks_) {
+        linePrevious_ = lineKnown_ ? lineCurrent_ : line;
+        lineCurrent_ = line;
+        lineWindowStart_ = passTicks_;
+        lineKnown_ = true;
+    } else if (line > lineCurrent_) {
+        lineCurrent_ = line;
+    }
+}
+
+double RecordScanner::PredictedBoardRecord() const {
+    if (!lineKnown_) return -1.0;
+    const double line = lineCurrent_ > linePrevious_ ? lineCurrent_ : linePrevious_;
+    return line + static_cast<double>(clock_() - runStartTicks_) * recordsPerTick_;
+}
+
+void RecordScanner::StreamRecord(uint32_t frame, uint32_t index, const uint8_t *samples) {
+    StreamQueue &stream = *layout_.Stream;
+    if (frameRecordCounts_[frame] == 0 && frameNumber_[frame] >= firstFrame_) {
+        frameSlot_[frame] = stream.TakeFreeSlot();
+        if (frameSlot_[frame] >= 0) std::memset(stream.Filled(frameSlot_[frame]), 0, recordNumber_);
+    }
+    const int32_t slot = frameSlot_[frame];
+    if (slot < 0 || index >= recordNumber_) return;  // before the run's first frame, or not handed out
+    CopyRecord(stream.Samples(slot) + static_cast<size_t>(index) * layout_.RecordPoints, samples,
+               static_cast<size_t>(layout_.RecordPoints) * 2u);
+    stream.Filled(slot)[index] = 1;
+}
+
+int RecordScanner::OldestOpenFrame() const {
+    int oldest = -1;
+    for (int frame = 0; frame < kRingFrames; ++frame) {
+        if (frameRecordCounts_[frame] == 0 || frameSealed_[frame]) continue;
+        if (oldest < 0 || frameNumber_[frame] < frameNumber_[oldest]) oldest = frame;
+    }
+    return oldest;
+}
+
+void RecordScanner::SealFrame(uint32_t frame) {
+    frameSealed_[frame] = true;
+    const int32_t slot = frameSlot_[frame];
+    frameSlot_[frame] = -1;
+    if (slot < 0) return;
+    StreamSlot &target = layout_.Stream->Slot(slot);
+    target.Sequence = FrameSequence(static_cast<int>(frame));
+    target.RecordsValid = static_cast<uint32_t>(frameValid_[frame]);
+    target.CompletedTicks = frameTicks_[frame];
+    layout_.Stream->Publish(slot);
+}
+
+void RecordScanner::SealThrough(uint64_t number) {
+    for (int oldest = OldestOpenFrame(); oldest >= 0 && frameNumber_[oldest] <= number;
+         oldest = OldestOpenFrame()) {
+        SealFrame(static_cast<uint32_t>(oldest));
+    }
+}
+
+// A frame is handed out once every record of it to be handed out has arrived, or, with records
+// missing, once the board has begun the frame after next: the board writes in order, so what has
+// not come by then never will. Frames go out in order, so a whole frame waits behind a partial one
+// until that one is settled.
+void RecordScanner::SealFinishedFrames() {
+    const uint64_t newestFrame = newestRecord_ / layout_.RecordsPerFrame;
+    for (int oldest = OldestOpenFrame(); oldest >= 0; oldest = OldestOpenFrame()) {
+        const bool whole = static_cast<uint32_t>(frameValid_[oldest]) == recordNumber_;
+        if (!whole && frameNumber_[oldest] + 2 > newestFrame) return;
+        SealFrame(static_cast<uint32_t>(oldest));
+    }
 }
 
 void RecordScanner::PublishStatistics() {

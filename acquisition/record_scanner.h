@@ -20,6 +20,9 @@ struct ScanLayout {
     uint32_t RingSlotCount = 0;                     // RecordsPerFrame x 4
     uint32_t RecordPoints = 0;
     uint32_t RecordsPerFrame = 0;
+    uint32_t RecordNumber = 0;        // records of a frame handed out; RecordsPerFrame when 0
+    double RecordsPerSecond = 0.0;    // the board's record rate, for numbering across gaps; 0: unknown
+    StreamQueue *Stream = nullptr;    // frames go here instead of the ring when set
 };
 
 class RecordScanner {
@@ -41,6 +44,11 @@ public:
     // the board writes there changes the slot's tag.
     void ForgetChunk(uint32_t chunk);
 
+    // The number in the run of the frame ring frame `frame` holds (valid while it holds records).
+    uint64_t FrameSequence(int frame) const {
+        return frameNumber_[frame] > firstFrame_ ? frameNumber_[frame] - firstFrame_ : 0;
+    }
+
     // The run's own bookkeeping (for tests and diagnostics).
     int32_t FrameRecordCount(int frame) const { return frameRecordCounts_[frame]; }
     bool FrameComplete(int frame) const { return frameComplete_[frame]; }
@@ -59,6 +67,17 @@ private:
     void CompleteFrame(uint32_t frame);
     void RecycleFrame(uint32_t frame);
     void PublishStatistics();
+    // The board's running record number of a tag (tags wrap every ring); see the definition.
+    uint64_t AbsoluteRecord(uint32_t tag) const;
+    void ObserveBoard();
+    double PredictedBoardRecord() const;
+    // Stream: copies a record into its frame's slot (taking one for a frame's first record).
+    void StreamRecord(uint32_t frame, uint32_t index, const uint8_t *samples);
+    // Stream: hands finished frames to the queue, always oldest first.
+    int OldestOpenFrame() const;
+    void SealFrame(uint32_t frame);
+    void SealThrough(uint64_t number);
+    void SealFinishedFrames();
 
     ScanLayout layout_;
     RingStatus &status_;
@@ -79,6 +98,29 @@ private:
     bool followingBoard_ = false;  // set by the first record taken in a run
     uint32_t forgottenLastTags_[kDmaChunks] = {};  // last slot's tag when ForgetChunk emptied it
     uint32_t pendingSlots_[kDmaChunks] = {};       // slots not taken since the chunk was queued
+
+    // Frame numbering. Tags wrap every four frames; the scanner keeps the board's running record
+    // number of the newest record taken and numbers the others from it.
+    uint32_t recordNumber_ = 0;     // records of a frame handed out
+    bool haveNewest_ = false;
+    uint64_t newestRecord_ = 0;
+    uint64_t firstFrame_ = 0;       // the first frame that began after the start
+    int64_t runStartTicks_ = 0;
+    int64_t passTicks_ = 0;         // clock at the start of the pass under way
+    // Where the board is, as a line through the records seen: record number minus the records
+    // the board writes per tick since the run's start, the largest seen in this window and the
+    // last (a board that slips only lowers it).
+    double recordsPerTick_ = 0.0;
+    bool lineKnown_ = false;
+    double lineCurrent_ = 0.0;
+    double linePrevious_ = 0.0;
+    int64_t lineWindowStart_ = 0;
+    int64_t lineWindowTicks_ = 0;
+    uint64_t frameNumber_[kRingFrames] = {};  // the frame a ring frame holds, while it holds any
+    int32_t frameValid_[kRingFrames] = {};    // of its records, those handed out
+    int64_t frameTicks_[kRingFrames] = {};    // pass in which its last record was taken
+    int32_t frameSlot_[kRingFrames] = {-1, -1, -1, -1};  // stream slot
+    bool frameSealed_[kRingFrames] = {};      // stream: handed to the queue
 };
 
 }  // namespace ostrel

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "engine/ring_guard.h"
+#include "engine/stream_queue.h"
 #include "platform/os/os_services.h"
 #include "platform/wdc/wdc_lib.h"
 
@@ -32,6 +33,12 @@ struct RingStatus {
     // thread cannot add to a frame the readout holds, only clear it, so a count read while
     // holding the frame tells whether every record in it belongs to the same pass.
     std::array<std::atomic<int32_t>, kRingFrames> FrameRecords{};
+    // Of each ring frame: its number in the run (0 for the first frame that began after the
+    // start), records that arrived of the configured record number, and the performance-counter
+    // reading when it was declared complete. Read with FrameRecords while holding the frame.
+    std::array<std::atomic<uint64_t>, kRingFrames> FrameSequence{};
+    std::array<std::atomic<int32_t>, kRingFrames> FrameValid{};
+    std::array<std::atomic<int64_t>, kRingFrames> FrameCompletedTicks{};
     std::atomic<bool> NewFrameAvailable{false};   // set by the thread; cleared by start and readout
     RingGuard Guard;                              // keeps the thread out of the frame being read
 };
@@ -52,6 +59,20 @@ struct AcquisitionRun {
     uint32_t RecordPoints = 0;
     uint32_t RecordsPerFrame = 0;
     uint32_t IdleSleepMicroseconds = 0;  // the thread's sleep when the board's queue is full
+    uint32_t RecordNumber = 0;           // records of a frame handed out (the configured number)
+    double RecordsPerSecond = 0.0;       // the board's record rate; 0 when unknown
+    double SamplePeriodSeconds = 0.0;    // between two samples of a lane; 0 when unknown
+    StreamQueue *Stream = nullptr;       // the stream this run fills, or null (ring only)
+};
+
+// What DAQ_GetLatestFrameInfo reports: the frame the last readout copied (application thread).
+struct LatestFrameInfo {
+    bool Known = false;
+    uint64_t Sequence = 0;
+    uint32_t RecordsExpected = 0;
+    uint32_t RecordsValid = 0;
+    int64_t CompletedTicks = 0;
+    double SamplePeriodSeconds = 0.0;
 };
 
 struct AcquisitionState {
@@ -100,6 +121,12 @@ struct AcquisitionState {
 
     // Written by the acquisition thread, read by the readout and status exports.
     RingStatus Ring;
+    LatestFrameInfo LatestInfo;
+
+    // The stream's queue: created by DAQ_StreamStart, kept after the stream stops so that its
+    // frames can still be read, released by the next stream, configuration or close.
+    std::unique_ptr<StreamQueue> Stream;
+    bool StreamStarted = false;  // a stream was started since the board was opened
 
     // DMA diagnostics.
     uint8_t *PoolDestination = nullptr;
