@@ -32,9 +32,6 @@ MAX_TIMEOUT = 86400.0
 #: The fewest points (over all lanes) the engine acquires per frame: it raises the records per
 #: frame of a smaller configuration to reach it.
 MIN_FRAME_POINTS = 524288
-#: Records per frame of the geometry every calibration leaves configured (record length: the
-#: board's maximum).
-CALIBRATION_RECORD_NUMBER = 16
 # acquire() queues at most this many bytes of frames in the engine while it copies them out.
 _ACQUIRE_QUEUE_BYTES = 256 * 1024 * 1024
 # acquire() starts its run of consecutive frames over at most this many times after a loss.
@@ -287,6 +284,10 @@ class Board:
             call(name, length, number)
             self._configured = True
             self._requested = (length, number)
+            # What the engine's getters report for it: while they report the same, this is the
+            # geometry in force (they read the board's registers, which on some models hold the
+            # length in another unit, and the raised record count).
+            self._reported = (_optional("DAQ_GetRecordLength"), _optional("DAQ_GetRecordNumber"))
 
     def _ensure_configured(self):
         if not getattr(self, "_configured", False):
@@ -323,8 +324,9 @@ class Board:
 
     def _read_geometry(self):
         """_frame_geometry and whether the engine's geometry is the one this Board configured
-        (record length and raised record count agree): then a frame holds exactly the points
-        returned, and a read may go straight into the caller's array."""
+        (its getters report what they reported then): a frame then holds exactly the points
+        configured, and a read may go straight into the caller's array. Otherwise another caller
+        of the library changed it, and a read returns what fits both geometries."""
         self._require_open()
         with _library.lock:
             if not getattr(self, "_configured", False):
@@ -339,11 +341,11 @@ class Board:
                                f"the engine reports no frame geometry (lanes {lanes}, record "
                                f"length {length}, records {number})")
             asked_length, asked_number = self._requested
+            if (length, number) == getattr(self, "_reported", None):
+                return lanes, asked_length * asked_number, asked_length * asked_number, True
             points = length * min(number, asked_number)
             capacity = max(length, asked_length) * max(number, asked_number)
-            exact = length == asked_length and number == _raised_record_number(
-                asked_length, asked_number, lanes)
-            return lanes, points, capacity, exact
+            return lanes, points, capacity, False
 
     def latest_frame(self, out=None):
         """Reads the latest frame into out (or a new array) of shape (lanes, points), int16. The
@@ -413,8 +415,10 @@ class Board:
             out = np.empty((count, lanes, points), dtype=np.int16)
             frame_bytes = max(1, lanes * points * 2)
             ring = max(2, min(1024, count, _ACQUIRE_QUEUE_BYTES // frame_bytes))
+            # A full queue drops the new frame: the frames queued first stay consecutive, so a
+            # board faster than this reader still yields the first ring frames whole.
             with self.stream(ring_frames=ring, on_loss="count", timeout=seconds,
-                             overflow="drop_oldest") as stream:
+                             overflow="drop_newest") as stream:
                 filled, restarts = 0, 0
                 while filled < count:
                     frame = stream.read(out[filled])
@@ -501,23 +505,15 @@ class Board:
         return list(values)
 
     # ---- calibration and measurement ----------------------------------------------------------
-    # Every calibration leaves the acquisition stopped and configured for records of the
-    # board's maximum length, 16 per frame; reads that follow read frames of that geometry.
-    def _calibrate(self, name):
-        self._require_open()
-        with _library.lock:
-            call(name)
-            self._configured = True
-            self._requested = (self.max_record_length, CALIBRATION_RECORD_NUMBER)
-
+    # Every calibration puts the caller's geometry back once it is done.
     def calibrate_dc_offset(self):
-        self._calibrate("DAQ_Calibration_DCOffset")
+        call("DAQ_Calibration_DCOffset")
 
     def calibrate_vertical_scale(self):
-        self._calibrate("DAQ_Calibration_VerticalScale")
+        call("DAQ_Calibration_VerticalScale")
 
     def self_calibrate(self):
-        self._calibrate("DAQ_SelfCalibrationOnce")
+        call("DAQ_SelfCalibrationOnce")
 
     def measure(self, samples):
         """(peak-to-peak, mean, RMS) in volts of a block of int16 samples."""
@@ -557,14 +553,6 @@ _OPEN_FAILURES = {-1: "no board or the driver library cannot be opened",
                   -2: "configuration revision is not 9",
                   -3: "driver control device unavailable",
                   -4: "DMA buffer cannot be locked"}
-
-
-def _raised_record_number(record_length, record_number, lanes):
-    """The records per frame the engine acquires for a configuration: record_number, raised so
-    that a frame holds at least MIN_FRAME_POINTS points over all lanes."""
-    if record_length * record_number * lanes < MIN_FRAME_POINTS:
-        return MIN_FRAME_POINTS // lanes // record_length
-    return record_number
 
 
 def _close_at_exit():

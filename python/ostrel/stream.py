@@ -76,11 +76,15 @@ class Frame(np.ndarray):
 
     def __array_wrap__(self, array, context=None, return_scalar=False):
         result = np.ndarray.__array_wrap__(self, array, context).view(np.ndarray)
-        return result[()] if return_scalar else result
+        # A whole-frame reduction (frame.max()) is a scalar, as it is of a plain array.
+        return result[()] if return_scalar or result.ndim == 0 else result
 
     def __reduce__(self):  # a pickled frame keeps its info
         reconstruct, arguments, state = super().__reduce__()
         return reconstruct, arguments, (state, self.info)
+
+    def __reduce_ex__(self, protocol):  # every protocol: the array's buffer and the info
+        return self.__reduce__()
 
     def __setstate__(self, state):
         array_state, self.info = state
@@ -142,6 +146,7 @@ class Stream:
         self._info = _library.DAQ_FrameInfo()
         self._info_pointer = ctypes.pointer(self._info)
         self._ended = False
+        self._stopped = False
         # A stop from another thread may call the engine only while this stream's read waits
         # inside it (the one call the engine takes beside another): _reading says when, and
         # _reading_lock keeps the reader there until that stop is done.
@@ -158,6 +163,7 @@ class Stream:
     def stop(self):
         """Stops the acquisition; frames already queued can still be read, then the iteration
         ends. Safe to call twice and from another thread than the reader's."""
+        self._stopped = True
         while True:
             if _library.lock.acquire(timeout=0.005):
                 try:
@@ -268,7 +274,7 @@ class Stream:
         return getattr(self._board, "_open", False)
 
     def __repr__(self):
-        state = "ended" if self._ended else "running or stopped"
+        state = "ended" if self._ended else "stopped" if self._stopped else "started"
         return (f"Stream(shape={self.shape}, ring_frames={self.ring_frames}, "
                 f"overflow={self.overflow!r}, on_loss={self.on_loss!r}, {state}, "
                 f"frames_read={self.frames_read}, frames_lost={self.frames_lost}, "

@@ -219,8 +219,9 @@ int Acquire(const CommandLine &line) {
     StreamLoss loss;
     ProgressBar progress("acquire");
     const auto started = std::chrono::steady_clock::now();
+    // A full queue drops the new frame: the frames queued first stay consecutive.
     Check("DAQ_StreamStart",
-          DAQ_StreamStart(static_cast<int32_t>(ringFrames), DAQ_STREAM_DROP_OLDEST));
+          DAQ_StreamStart(static_cast<int32_t>(ringFrames), DAQ_STREAM_DROP_NEWEST));
     struct StopStream {
         ~StopStream() { DAQ_StreamStop(); }
     } stopStream;
