@@ -75,6 +75,7 @@ void RecordScanner::BeginRun() {
                         : layout_.RecordsPerFrame;
     haveNewest_ = false;
     newestRecord_ = 0;
+    newestTag_ = 0;
     firstFrame_ = 0;
     runStartTicks_ = lastFrameTime_;
     passTicks_ = lastFrameTime_;
@@ -178,7 +179,15 @@ bool RecordScanner::Examine(uint32_t slot) {
         previousTag = forgottenLastTags_[previousSlot / slotsPerChunk];
     }
     if ((previousTag + 1u) % layout_.RingSlotCount != tag) return false;
-    if (layout_.RingRecordFilled[tag] != 0) return false;
+    // A ring record taken already refuses the same tag again (a board repeating itself), unless it
+    // was taken in a lap before: then its frame was never recycled (the board went on past it
+    // without a record being taken there), and the record opens the frame anew.
+    // Only the clock can tell the two apart; without it the record is refused, as a repeat.
+    if (layout_.RingRecordFilled[tag] != 0) {
+        if (PredictedBoardRecord() < 0.0) return false;
+        const uint32_t frame = tag / layout_.RecordsPerFrame;
+        if (AbsoluteRecord(tag, slot) / layout_.RecordsPerFrame <= frameNumber_[frame]) return false;
+    }
     return Accept(slot, tag);
 }
 
@@ -186,20 +195,31 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
     const uint32_t frame = tag / recordsPerFrame;
     const uint32_t index = tag - frame * recordsPerFrame;
-    const uint64_t record = AbsoluteRecord(tag);
-    const uint64_t number = record / recordsPerFrame;
+    uint64_t record = AbsoluteRecord(tag, slot);
+    uint64_t number = record / recordsPerFrame;
     // The run's first frame is the first one the board began after the start.
     if (!haveNewest_) firstFrame_ = index == 0 ? number : number + 1;
     if (frameRecordCounts_[frame] > 0 && frameNumber_[frame] != number) {
-        // Older than the frame the ring frame holds now: too late to be of use.
-        if (number < frameNumber_[frame]) return false;
-        // The ring frame still holds a frame from a lap before (the board went on for three
-        // frames or more without a record being taken): that one is over.
-        if (layout_.Stream != nullptr) SealThrough(frameNumber_[frame]);
-        RecycleFrame(frame);
+        if (number < frameNumber_[frame]) {
+            // Read as a late record of a frame before the one its ring frame holds; the ring
+            // frame's own frame is what it can belong to (the reading was off by a lap).
+            number = frameNumber_[frame];
+            record = number * recordsPerFrame + index;
+        } else {
+            // The ring frame still holds a frame from a lap before (the board went on for three
+            // frames or more without a record being taken): that one is over.
+            if (layout_.Stream != nullptr) SealThrough(frameNumber_[frame]);
+            RecycleFrame(frame);
+        }
     }
-    // A record of a frame the stream has handed out already cannot join it.
-    if (frameSealed_[frame] && index < recordNumber_) return false;
+    // A record of a frame the stream has handed out already cannot join it: its slot is passed
+    // over as taken.
+    if (frameSealed_[frame] && index < recordNumber_) {
+        layout_.LastSlotTags[slot] = tag;
+        const uint32_t chunk = slot / (layout_.DmaSlotCount / kDmaChunks);
+        if (pendingSlots_[chunk] > 0) --pendingSlots_[chunk];
+        return false;
+    }
 
     const size_t recordBytes = static_cast<size_t>(layout_.RecordPoints) * 2u;
     // The samples end where the trailer begins.
@@ -226,7 +246,10 @@ bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
     status_.RecordsReceived.store(recordsReceived_, std::memory_order_relaxed);
     layout_.LastSlotTags[slot] = tag;
     FollowBoard(slot, tag);
-    if (!haveNewest_ || record > newestRecord_) newestRecord_ = record;
+    if (!haveNewest_ || record > newestRecord_) {
+        newestRecord_ = record;
+        newestTag_ = tag;
+    }
     haveNewest_ = true;
 
     ++frameRecordCounts_[frame];
@@ -299,19 +322,30 @@ void RecordScanner::RecycleFrame(uint32_t frame) {
 // no descriptor was queued are lost, their tags consumed) the tag tells the gap only up to whole
 // laps of the ring; the time since the start at the board's record rate tells the laps. A tag
 // behind the newest (taken late within a pass) is a record before it.
-uint64_t RecordScanner::AbsoluteRecord(uint32_t tag) const {
+uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
     if (!haveNewest_) return tag;
     const uint32_t ring = layout_.RingSlotCount;
-    const uint32_t newestTag = static_cast<uint32_t>(newestRecord_ % ring);
+    const uint32_t newestTag = newestTag_;
     const uint32_t ahead = tag >= newestTag ? tag - newestTag : tag + ring - newestTag;
-    if (ahead == 1) return newestRecord_ + 1;
+    // Within a chunk the board writes records back to back: the next tag is the next record. A
+    // gap opens only between descriptors, and one of whole laps shows no jump in the tags: at the
+    // first slot of a chunk the clock decides, where it can tell (a gap of more laps than the whole
+    // DMA buffer's records could be waiting behind the board, which it cannot be).
+    if (ahead == 1) {
+        if (slot % (layout_.DmaSlotCount / kDmaChunks) != 0) return newestRecord_ + 1;
+        const double predicted = PredictedBoardRecord();
+        const double excess = predicted - static_cast<double>(newestRecord_ + 1);
+        if (predicted < 0.0 || excess < layout_.DmaSlotCount + ring / 2.0) return newestRecord_ + 1;
+        return newestRecord_ + 1 + static_cast<uint64_t>(excess / ring + 0.5) * ring;
+    }
     const double predicted = PredictedBoardRecord();
     const bool boardMovedOn =
         predicted >= 0.0 && predicted - static_cast<double>(newestRecord_) > ring / 2.0;
     if (ahead > ring / 2 && !boardMovedOn && newestRecord_ >= ring - ahead) {
         return newestRecord_ - (ring - ahead);
     }
-    // The same tag as the newest one comes only a whole lap later (its fill flag was cleared).
+    // The same tag as the newest one is the same record, unless the board has gone on by laps.
+    if (ahead == 0 && !boardMovedOn) return newestRecord_;
     uint64_t candidate = newestRecord_ + (ahead == 0 ? ring : ahead);
     if (predicted > static_cast<double>(candidate)) {
         const double laps = (predicted - static_cast<double>(candidate)) / ring;

@@ -68,7 +68,7 @@ private:
     void RecycleFrame(uint32_t frame);
     void PublishStatistics();
     // The board's running record number of a tag (tags wrap every ring); see the definition.
-    uint64_t AbsoluteRecord(uint32_t tag) const;
+    uint64_t AbsoluteRecord(uint32_t tag, uint32_t slot) const;
     void ObserveBoard();
     double PredictedBoardRecord() const;
     // Stream: copies a record into its frame's slot (taking one for a frame's first record).
@@ -104,6 +104,7 @@ private:
     uint32_t recordNumber_ = 0;     // records of a frame handed out
     bool haveNewest_ = false;
     uint64_t newestRecord_ = 0;
+    uint32_t newestTag_ = 0;        // its tag (newestRecord_ modulo the ring's record count)
     uint64_t firstFrame_ = 0;       // the first frame that began after the start
     int64_t runStartTicks_ = 0;
     int64_t passTicks_ = 0;         // clock at the start of the pass under way

@@ -1,6 +1,7 @@
 // Bringing a board in (check, open) and taking it out again (close), and two small board exports.
 // The open runs the set-up steps of every subsystem in a fixed order; the close undoes them.
 #include "OstrelDAQEngine.h"
+#include "acquisition/acquisition_thread.h"
 #include "acquisition/dma_buffer.h"
 #include "calibration/offset_table.h"
 #include "driver/driver_binding.h"
@@ -140,13 +141,17 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) noexcept {
         discovery.LastStatus = DAQ_ERROR;
         return discovery.LastStatus;
     }
-    // While an acquisition runs, nothing is touched; the caller stops it first.
-    if (!g_engine.acquisition.ThreadStopped.load(std::memory_order_acquire)) {
+    // A stream is stopped first (its queue goes with the board); while any other acquisition
+    // runs, nothing is touched and the caller stops it first.
+    ostrel::AcquisitionState &acquisition = g_engine.acquisition;
+    if (acquisition.Stream != nullptr && ostrel::StopAcquisitionThread() != 0) return DAQ_ERROR;
+    if (!acquisition.ThreadStopped.load(std::memory_order_acquire)) {
         return discovery.LastStatus;
     }
     // A board still open from an earlier open without a close is released first, so the process
     // never holds two handles, buffers or generator states (each step releases only what exists).
     ostrel::ReleaseOpenBoard();
+    acquisition.StreamStarted = false;
     return ostrel::OpenActiveBoard(boardIndex);
 }
 

@@ -83,6 +83,16 @@ public:
             }
         }
     }
+    // As Produce, with each chunk given up by the scanner before the board writes into it, as
+    // the thread does when it queues the chunk's descriptor.
+    void ProduceQueued(uint32_t count, RecordScanner &scanner) {
+        for (uint32_t index = 0; index < count; ++index) {
+            if (cursor_ % geometry_.SlotsPerChunk == 0) {
+                scanner.ForgetChunk(cursor_ / geometry_.SlotsPerChunk);
+            }
+            Produce(1);
+        }
+    }
     // A gap: the next count tags are never written (their slots are not touched either).
     void SkipTags(uint32_t count) {
         for (uint32_t index = 0; index < count; ++index) {

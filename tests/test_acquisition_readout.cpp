@@ -256,7 +256,7 @@ TEST(FrameReadout, AFrameIsNeverReturnedWhileTheThreadRewritesIt) {
     std::atomic<bool> done{false};
     std::thread writer([&] {
         for (int pass = 0; pass < 20000; ++pass) {
-            dma.Produce(1 + pass % 40);
+            dma.ProduceQueued(1 + pass % 40, scanner);
             scanner.Pass();
         }
         done.store(true);

@@ -1,0 +1,148 @@
+// Frame numbers and contents of the stream across gaps of every size, on the record scanner with a
+// plain buffer and a clock the test moves at the board's record rate. Tags wrap every four frames,
+// so a gap of a lap or more looks like a short one from the tags alone; the numbers must still be
+// the board's and every record must land in the frame (and lap) it belongs to.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "acquisition_fake_dma.h"
+#include "OstrelDAQEngine.h"
+#include "engine/stream_queue.h"
+
+namespace ostrel::testing {
+namespace {
+
+// Model 5 geometry at record length 1000 with 524 records per frame: 640 slots, 2096 ring records.
+constexpr FakeGeometry kGeometry{1000, 2, 40960, 40, 524};
+constexpr uint32_t kRecordsPerFrame = 524;
+constexpr uint32_t kRingRecords = 4 * kRecordsPerFrame;
+constexpr int64_t kTicksPerSecond = 1000000000;
+constexpr int64_t kTicksPerRecord = 1000;  // a record every microsecond
+
+struct GapCase {
+    const char *name;
+    uint32_t before;  // records written before the gap
+    uint32_t gap;     // records lost
+};
+
+// The board loses records only while no descriptor is queued, so a gap opens where a chunk (40
+// slots) begins.
+const GapCase kGaps[] = {
+    {"one record", 680, 1},
+    {"part of a frame", 680, 300},
+    {"a whole frame", 520, 524},
+    {"three frames and some", 880, 3 * 524 + 77},
+    {"exactly a lap", 1040, kRingRecords},
+    {"a lap and ten records", 1000, kRingRecords + 10},
+    {"three laps and a half", 320, 3 * kRingRecords + kRingRecords / 2},
+    {"two laps exactly", 400, 2 * kRingRecords},
+};
+
+class StreamNumbering : public ::testing::TestWithParam<GapCase> {
+protected:
+    void SetUp() override {
+        dma = std::make_unique<FakeDma>(kGeometry);
+        dma->MarkEmpty();
+        queue = StreamQueue::Create(256, DAQ_STREAM_FAIL, kRecordsPerFrame, kGeometry.RecordPoints);
+        ASSERT_NE(queue, nullptr);
+        ScanLayout layout = dma->Layout();
+        layout.Stream = queue.get();
+        layout.RecordNumber = kRecordsPerFrame;
+        layout.RecordsPerSecond = static_cast<double>(kTicksPerSecond) / kTicksPerRecord;
+        ManualClock::now = 0;
+        scanner = std::make_unique<RecordScanner>(layout, status, ManualClock::Read,
+                                                  kTicksPerSecond);
+        scanner->BeginRun();
+    }
+    // The board writes count records over as many microseconds, found in passes of up to a chunk;
+    // each chunk is given up by the scanner as its descriptor would be queued, before the board
+    // writes it.
+    void Write(uint32_t count) {
+        constexpr uint32_t kSlotsPerChunk = kGeometry.SlotsPerChunk;
+        while (count > 0) {
+            const uint32_t cursor = dma->SlotCount() - dma->RecordsUntilSlotWrap();
+            if (cursor % kSlotsPerChunk == 0) scanner->ForgetChunk(cursor / kSlotsPerChunk);
+            const uint32_t now = std::min(count, kSlotsPerChunk - cursor % kSlotsPerChunk);
+            ManualClock::now += now * kTicksPerRecord;
+            for (uint32_t index = 0; index < now; ++index) produced.insert(next++);
+            dma->Produce(now);
+            scanner->Pass();
+            count -= now;
+        }
+    }
+    void Lose(uint32_t count) {
+        ManualClock::now += count * kTicksPerRecord;
+        dma->SkipTags(count);
+        next += count;
+        // The record after a gap does not follow the one before its slot, unless the gap is whole
+        // laps of tags.
+        if (count % kRingRecords != 0) refused.insert(next);
+    }
+
+    RingStatus status;
+    std::unique_ptr<FakeDma> dma;
+    std::unique_ptr<StreamQueue> queue;
+    std::unique_ptr<RecordScanner> scanner;
+    uint64_t next = 0;  // the board's running record number
+    std::set<uint64_t> produced;
+    std::set<uint64_t> refused;
+};
+
+TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
+    const GapCase &gap = GetParam();
+    Write(gap.before);
+    Lose(gap.gap);
+    Write(8 * kRecordsPerFrame);
+
+    // What each frame should hold: the records written, less the one refused after the gap.
+    std::map<uint64_t, uint32_t> expectedValid;
+    for (const uint64_t record : produced) {
+        if (refused.count(record) == 0) ++expectedValid[record / kRecordsPerFrame];
+    }
+    uint64_t lastFrame = 0;
+    bool first = true;
+    size_t delivered = 0;
+    for (int32_t slot = queue->TakeOldest(); slot >= 0; slot = queue->TakeOldest()) {
+        const StreamSlot &frame = queue->Slot(slot);
+        SCOPED_TRACE(::testing::Message() << "frame " << frame.Sequence);
+        if (!first) {
+            EXPECT_GT(frame.Sequence, lastFrame) << "frames in order";
+        }
+        first = false;
+        lastFrame = frame.Sequence;
+        ASSERT_EQ(expectedValid.count(frame.Sequence), 1u) << "a frame the board wrote records of";
+        EXPECT_EQ(frame.RecordsValid, expectedValid[frame.Sequence]);
+        // Every record that arrived is the board's record of this frame, from the right lap.
+        const int16_t *samples = queue->Samples(slot);
+        const uint8_t *filled = queue->Filled(slot);
+        for (uint32_t index = 0; index < kRecordsPerFrame; ++index) {
+            const uint64_t record = frame.Sequence * kRecordsPerFrame + index;
+            const bool arrived = produced.count(record) == 1 && refused.count(record) == 0;
+            ASSERT_EQ(filled[index] != 0, arrived) << "record " << index;
+            if (!arrived) continue;
+            const int16_t value = FakeDma::ValueOf(static_cast<uint32_t>(record % kRingRecords),
+                                                   static_cast<uint32_t>(record / kRingRecords));
+            ASSERT_EQ(samples[static_cast<size_t>(index) * kGeometry.RecordPoints], value)
+                << "record " << index;
+        }
+        queue->FreeSlot(slot);
+        ++delivered;
+    }
+    // Every frame with records is out but the last two, which wait for the board to go on.
+    EXPECT_GE(delivered + 2, expectedValid.size());
+    EXPECT_LE(delivered, expectedValid.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Gaps, StreamNumbering, ::testing::ValuesIn(kGaps),
+                         [](const ::testing::TestParamInfo<GapCase> &info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace ostrel::testing
