@@ -1,8 +1,12 @@
-/* Frame rate of a plain C reader: frames announced and read per second on the simulated board,
-   with the board's DMA at full speed. The Python package's benchmark runs the same loop.
-   usage: ostrel-frame-rate [device-id-hex] [record-length] [records] [frames] */
+/* Frame rate of a plain C reader: frames read per second on the simulated board, with the board's
+   DMA at full speed. The Python package's benchmarks run the same loops (python/bench/).
+   usage: ostrel-frame-rate [device-id-hex] [record-length] [records] [frames] [latest|stream]
+   latest: polls DAQ_NewDataFrameAvailable and copies the latest frame (the default);
+   stream: reads every frame through DAQ_StreamRead from a queue of 64 that drops its oldest frame
+   when full, so the figure is the reader's own pace wherever the board is faster. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 
 #include "OstrelBoardSim.h"
@@ -14,11 +18,38 @@ static double Now(void) {
     return (double)now.tv_sec + now.tv_nsec * 1e-9;
 }
 
+static int ReadLatest(int frames, int16_t *const buffers[4]) {
+    DAQ_StartAcquisition();
+    for (int frame = 0; frame < frames; ++frame) {
+        const double deadline = Now() + 5.0;
+        while (DAQ_NewDataFrameAvailable() != 1)
+            if (Now() > deadline) return 3;
+        DAQ_GetLatestFrame(buffers[0], buffers[1], buffers[2], buffers[3]);
+    }
+    DAQ_StopAcquisition();
+    return 0;
+}
+
+static int ReadStream(int frames, int16_t *const buffers[4], uint32_t points) {
+    if (DAQ_StreamStart(64, DAQ_STREAM_DROP_OLDEST) != DAQ_OK) return 1;
+    DAQ_FrameInfo info;
+    memset(&info, 0, sizeof info);
+    info.size = sizeof info;
+    for (int frame = 0; frame < frames; ++frame) {
+        if (DAQ_StreamRead(buffers[0], buffers[1], buffers[2], buffers[3], points, &info, 5000) !=
+            DAQ_OK)
+            return 3;
+    }
+    DAQ_StreamStop();
+    return 0;
+}
+
 int main(int argc, char **argv) {
     const uint32_t device = argc > 1 ? (uint32_t)strtoul(argv[1], NULL, 16) : 0xA006;
     const uint32_t length = argc > 2 ? (uint32_t)atoi(argv[2]) : 1024;
     const uint32_t records = argc > 3 ? (uint32_t)atoi(argv[3]) : 512;
     const int frames = argc > 4 ? atoi(argv[4]) : 200;
+    const int stream = argc > 5 && strcmp(argv[5], "stream") == 0;
     if (SIM_SetBoards(&device, 1) != 0 || SIM_SetDmaPacing(SIM_DMA_MAXRATE) != 0) return 2;
     if (DAQ_OpenDevice(0) != 0 || DAQ_ConfigAcquisition(length, records) != 0) return 1;
     int32_t lanes = 0;
@@ -28,18 +59,13 @@ int main(int argc, char **argv) {
         buffers[lane] = malloc(sizeof(int16_t) * length * records);
         if (buffers[lane] == NULL) return 1;
     }
-    DAQ_StartAcquisition();
     const double start = Now();
-    for (int frame = 0; frame < frames; ++frame) {
-        const double deadline = Now() + 5.0;
-        while (DAQ_NewDataFrameAvailable() != 1)
-            if (Now() > deadline) return 3;
-        DAQ_GetLatestFrame(buffers[0], buffers[1], buffers[2], buffers[3]);
-    }
+    const int result = stream ? ReadStream(frames, buffers, length * records)
+                              : ReadLatest(frames, buffers);
     const double seconds = Now() - start;
-    DAQ_StopAcquisition();
     DAQ_CloseDevice();
     for (int lane = 0; lane < 4; ++lane) free(buffers[lane]);
+    if (result != 0) return result;
     printf("%.1f frames/s (%d frames of %d lanes x %u points)\n", frames / seconds, frames, lanes,
            length * records);
     return 0;

@@ -95,7 +95,7 @@ AcquisitionSettings ParseAcquisitionSettings(const CommandLine &line) {
     return settings;
 }
 
-ConfiguredAcquisition ConfigureAcquisition(const AcquisitionSettings &settings) {
+ConfiguredAcquisition CheckAcquisitionSettings(const AcquisitionSettings &settings) {
     ConfiguredAcquisition configured;
     DAQ_GetDeviceModel(settings.board, &configured.model);
     configured.lanes = Get(DAQ_GetADCNumber);
@@ -129,7 +129,15 @@ ConfiguredAcquisition ConfigureAcquisition(const AcquisitionSettings &settings) 
         throw std::invalid_argument(std::string(settings.loopback ? "--loopback" : "--awg") +
                                     " needs a board with a waveform generator (models 6 and 9: "
                                     "device IDs A002 and A006)");
+    configured.recordLength = length;
+    configured.records = settings.records;
+    configured.points = length * settings.records;
+    return configured;
+}
 
+ConfiguredAcquisition ConfigureAcquisition(const AcquisitionSettings &settings) {
+    ConfiguredAcquisition configured = CheckAcquisitionSettings(settings);
+    const long length = settings.recordLength;
     if (settings.clockGiven)
         Check("DAQ_SetSamplingRate", DAQ_SetSamplingRate(static_cast<int32_t>(settings.clock)));
     if (settings.loopback && SimulatedLoopback(settings.board, 1) != 0)
@@ -148,10 +156,7 @@ ConfiguredAcquisition ConfigureAcquisition(const AcquisitionSettings &settings) 
         throw std::runtime_error("the engine reports another frame geometry after configuring (" +
                                  std::to_string(lengthInForce) + " x " +
                                  std::to_string(recordsInForce) + " records)");
-    configured.recordLength = length;
-    configured.records = settings.records;
     configured.recordsPerFrame = recordsInForce;
-    configured.points = length * settings.records;
     uint32_t divider = 0;
     DAQ_GetSamplingRate(&divider, &configured.megasamples);
     return configured;

@@ -54,11 +54,15 @@ struct ConfiguredAcquisition {
     bool Raised() const { return recordsPerFrame > records; }
 };
 
-// With the board open: checks the settings against it (std::invalid_argument), then sets the
-// clock, the loopback and the generator and configures the acquisition.
+// With the board open: checks the settings against it (std::invalid_argument) and returns the
+// geometry they give, without changing anything (recordsPerFrame and megasamples stay 0).
+ConfiguredAcquisition CheckAcquisitionSettings(const AcquisitionSettings &settings);
+
+// CheckAcquisitionSettings, then sets the clock, the loopback and the generator and configures
+// the acquisition.
 ConfiguredAcquisition ConfigureAcquisition(const AcquisitionSettings &settings);
 
-// After the stream has started: has a simulated board leave out settings.skipRecords records.
+// Has a simulated board leave out settings.skipRecords records from now on.
 void SkipSimulatedRecords(const AcquisitionSettings &settings);
 
 }  // namespace ostrel_daq

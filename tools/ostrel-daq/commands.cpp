@@ -225,7 +225,6 @@ int Acquire(const CommandLine &line) {
     struct StopStream {
         ~StopStream() { DAQ_StreamStop(); }
     } stopStream;
-    SkipSimulatedRecords(settings);
     const int32_t timeoutMs = static_cast<int32_t>(std::ceil(timeout * 1000.0));
     for (long frame = 0; frame < frames; ++frame) {
         DAQ_FrameInfo info{};
@@ -252,6 +251,8 @@ int Acquire(const CommandLine &line) {
             throw std::runtime_error(text);
         }
         if (file) file->Write(static_cast<int>(frame), pointers);
+        // Once the run is under way (a loss at its very start goes unnoticed).
+        if (frame == 0) SkipSimulatedRecords(settings);
         progress.Update(static_cast<double>(frame + 1) / static_cast<double>(frames),
                         std::to_string(frame + 1) + "/" + std::to_string(frames));
     }

@@ -49,7 +49,8 @@ const std::map<std::string, Command> &Commands() {
           "[:OFFSET[:DUTY]] such as sine:1e6:2; --loopback feeds the simulated generator into "
           "the ADC lanes, e.g. 'ostrel-daq --simulate A006 --loopback acquire 0 --awg "
           "sine:1e6:2,square:2e6:1 --plot trace.svg'. --skip-records C (simulated boards) has "
-          "the board leave out C records after the start, to see how a loss is reported."}},
+          "the board leave out C records once the first frame is in, to see how a loss is "
+          "reported."}},
         {"record",
          {Record,
           "record N --duration S --output FILE.npy [--ring-frames K] [--allow-loss] "

@@ -56,16 +56,16 @@ int Record(const CommandLine &line) {
     AtomicFile side(SideFilePath(output));
 
     OpenBoard board(settings.board);
-    const ConfiguredAcquisition acquisition = ConfigureAcquisition(settings);
-    const double frameBytes = acquisition.FrameBytes();
+    // The queue's size is checked with the rest, before anything is configured (and allocated).
+    const double frameBytes = CheckAcquisitionSettings(settings).FrameBytes();
     if (ringFrames * frameBytes > kMaxQueueBytes) {
         const long most = std::max(2L, static_cast<long>(kMaxQueueBytes / frameBytes));
-        throw std::invalid_argument("--ring-frames must lie in 2.." + std::to_string(most) +
-                                    " for frames of " + std::to_string(
-                                        static_cast<long long>(frameBytes)) +
-                                    " bytes (the queue stays within 2 GiB; got " +
-                                    std::to_string(ringFrames) + ")");
+        throw std::invalid_argument(
+            "--ring-frames must lie in 2.." + std::to_string(most) + " for frames of " +
+            std::to_string(static_cast<long long>(frameBytes)) +
+            " bytes (the queue stays within 2 GiB; got " + std::to_string(ringFrames) + ")");
     }
+    const ConfiguredAcquisition acquisition = ConfigureAcquisition(settings);
 
     FrameRecorder recorder(data, acquisition.lanes, acquisition.points);
     std::fprintf(side.Stream(), "sequence,completed_ns,records_valid,records_expected,flags\n");
@@ -80,7 +80,6 @@ int Record(const CommandLine &line) {
     struct StopStream {
         ~StopStream() { DAQ_StreamStop(); }
     } stopStream;
-    SkipSimulatedRecords(settings);
 
     bool stopped = false;
     int32_t ending = 0;
@@ -108,6 +107,8 @@ int Record(const CommandLine &line) {
         }
         Check("DAQ_StreamRead", result);
         recorder.KeepFrame();
+        // Once the run is under way (a loss at its very start goes unnoticed).
+        if (recorder.Frames() == 1) SkipSimulatedRecords(settings);
         loss.Add(info);
         std::fprintf(side.Stream(), "%" PRIu64 ",%" PRId64 ",%" PRIu32 ",%" PRIu32 ",%" PRIu32 "\n",
                      info.frameSequence, info.completedNs, info.recordsValid,
