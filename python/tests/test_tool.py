@@ -1,6 +1,7 @@
 """The ostrel-daq command-line tool on the simulated bus."""
 import os
 import re
+import resource
 import signal
 import subprocess
 import time
@@ -388,4 +389,20 @@ def test_an_interrupted_record_leaves_no_file(tool, tmp_path, signal_number):
     time.sleep(0.2)
     process.send_signal(signal_number)
     assert process.wait(30) == -signal_number
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_a_write_that_fails_ends_record_with_status_1_and_no_file(tool, tmp_path):
+    # Files may not grow beyond 4 MiB: the first batch of frames the writer thread writes fails.
+    def limit_file_size():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)  # a failed write, not a killed process
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4 << 20, 4 << 20))
+
+    result = subprocess.run([tool, "--simulate", "A001", "record", "0", "--duration", "3",
+                             "--output", "run.npy", "--record-length", "1000", "--records", "525",
+                             "--allow-loss"],
+                            capture_output=True, text=True, timeout=120, cwd=tmp_path,
+                            preexec_fn=limit_file_size)
+    assert result.returncode == 1, (result.stdout, result.stderr)
+    assert "cannot write 'run.npy': File too large" in result.stderr
     assert list(tmp_path.iterdir()) == []
