@@ -129,6 +129,7 @@ class Board:
                 raise DAQError("DAQ_OpenDevice", result, _OPEN_FAILURES.get(result, ""))
             self._open = True
             self._configured = False
+            self._stream = None  # the Stream last started
             Board._open_board = self
         self.generator = Generator(self)
 
@@ -478,8 +479,9 @@ class Board:
                                f"x {points} points: an acquisition or stream already runs, or "
                                f"the queue's {ring_frames * lanes * points * 2} bytes cannot be "
                                f"had")
-            return Stream(self, (lanes, points), ring_frames, on_loss, seconds, overflow,
-                          capacity=None if exact else capacity)
+            self._stream = Stream(self, (lanes, points), ring_frames, on_loss, seconds,
+                                  overflow, capacity=None if exact else capacity)
+            return self._stream
 
     @property
     def latest_frame_info(self):

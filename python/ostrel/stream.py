@@ -167,7 +167,7 @@ class Stream:
         while True:
             if _library.lock.acquire(timeout=0.005):
                 try:
-                    if self._board_open():
+                    if self._current():
                         _library.engine.DAQ_StreamStop()
                     return
                 finally:
@@ -227,6 +227,11 @@ class Stream:
         if self._ended:
             return False
         remaining_ms = max(0, math.ceil(seconds * 1000))
+        with _library.lock:
+            self._board._require_open()
+            if not self._current():  # a later stream replaced this one: it has ended
+                self._ended = True
+                return False
         self._info.size = ctypes.sizeof(_library.DAQ_FrameInfo)
         while True:
             wait_ms = min(remaining_ms, _WAIT_SLICE_MS)
@@ -270,8 +275,10 @@ class Stream:
         if self.on_loss == "warn":
             warnings.warn(loss_text(frame), FrameLossWarning, stacklevel=3)
 
-    def _board_open(self):
-        return getattr(self._board, "_open", False)
+    def _current(self):
+        """Whether this is the stream the engine runs or ran last for an open board: the engine
+        has one stream, so a Stream that a later one replaced neither stops nor reads it."""
+        return getattr(self._board, "_open", False) and self._board._stream is self
 
     def __repr__(self):
         state = "ended" if self._ended else "stopped" if self._stopped else "started"

@@ -300,6 +300,14 @@ def test_leaving_the_with_stops_the_stream_and_the_queued_frames_stay_readable()
             assert stream.read().sequence == 0
             with pytest.raises(ostrel.DAQError, match="already runs"):
                 board.stream()
+        # A stream replaced by a later one has ended: it neither reads nor stops the new one.
+        first = board.stream(ring_frames=2, overflow="drop_newest", on_loss="count")
+        first.stop()
+        second = board.stream(ring_frames=2, overflow="drop_newest", on_loss="count")
+        first.stop()
+        assert first.read() is None and first.ended
+        assert all(second.read() is not None for _ in range(5))  # more than the queue held
+        second.stop()
         # A board closed under a stream: reads refuse, stop is harmless.
         stream = board.stream(ring_frames=2)
     with pytest.raises(ostrel.DAQError, match="closed"):
