@@ -84,6 +84,14 @@ int Record(const CommandLine &line) {
     bool stopped = false;
     int32_t ending = 0;
     Clock::time_point shown{};
+    auto progressText = [&](Clock::time_point now) {
+        const double elapsed = std::max(Seconds(now - started), 1e-9);
+        char detail[160];
+        std::snprintf(detail, sizeof detail, "%" PRIu64 " frames, %.1f MB/s, lost %s",
+                      recorder.Frames(), recorder.Frames() * frameBytes / elapsed / 1e6,
+                      loss.Brief().c_str());
+        return std::string(detail);
+    };
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (!stopped && now >= end) {
@@ -115,16 +123,12 @@ int Record(const CommandLine &line) {
                      info.recordsExpected, info.flags);
         if (now - shown > std::chrono::milliseconds(100)) {
             shown = now;
-            const double elapsed = std::max(Seconds(now - started), 1e-9);
-            char detail[160];
-            std::snprintf(detail, sizeof detail, "%" PRIu64 " frames, %.1f MB/s, lost %s",
-                          recorder.Frames(), recorder.Frames() * frameBytes / elapsed / 1e6,
-                          loss.Brief().c_str());
-            progress.Update(std::min(1.0, Seconds(now - started) / duration), detail);
+            progress.Update(std::min(1.0, Seconds(now - started) / duration), progressText(now));
         }
     }
-    const double seconds = std::max(Seconds(Clock::now() - started), 1e-9);
-    progress.Finish();
+    const Clock::time_point finished = Clock::now();
+    const double seconds = std::max(Seconds(finished - started), 1e-9);
+    progress.Finish(progressText(finished));
     if (ending == DAQ_ENDED && !stopped)
         throw std::runtime_error("the stream ended before the duration was over");
     if (recorder.Frames() == 0) {
