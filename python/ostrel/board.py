@@ -12,6 +12,7 @@ from . import _library
 from ._calls import call, get, get_many, raw
 from .errors import DAQError, FrameLossError
 from .generator import Generator
+from . import stream as stream_module
 from .stream import (LOSS_MODES, OVERFLOW_POLICIES, FrameInfo, Stream, check_choice,
                      check_ring_frames)
 
@@ -28,7 +29,7 @@ DEFAULT_RECORD_NUMBER = 64
 _RECORD_LENGTH_STEPS = {6: 4, 7: 8, 0: 8, 9: 4, 10: 4}
 
 #: The longest wait for one frame that wait_for_frame, frames and acquire accept, in seconds.
-MAX_TIMEOUT = 86400.0
+MAX_TIMEOUT = stream_module.MAX_TIMEOUT
 #: The fewest points (over all lanes) the engine acquires per frame: it raises the records per
 #: frame of a smaller configuration to reach it.
 MIN_FRAME_POINTS = 524288

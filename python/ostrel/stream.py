@@ -15,9 +15,9 @@ per board frame to reach that minimum: a frame still holds the configured record
 of the board's frame), but the rest are not delivered, so consecutive frames are not contiguous in
 time (frame.time_ns shows their spacing)."""
 import ctypes
-import dataclasses
 import math
 import threading
+import typing
 import warnings
 
 import numpy as np
@@ -34,13 +34,14 @@ OVERFLOW_POLICIES = {"drop_oldest": _library.DAQ_STREAM_DROP_OLDEST,
 LOSS_MODES = ("raise", "warn", "count")
 #: Frames the engine's queue can hold.
 MIN_RING_FRAMES, MAX_RING_FRAMES = 2, 1024
+#: The longest wait for one frame that reads (and wait_for_frame, frames, acquire) accept, in s.
+MAX_TIMEOUT = 86400.0
 
 # A read waits in slices of at most this long, so that an interrupt (Ctrl-C) is seen between them.
 _WAIT_SLICE_MS = 100
 
 
-@dataclasses.dataclass(frozen=True)
-class FrameInfo:
+class FrameInfo(typing.NamedTuple):
     """What the engine tells about one frame."""
     sequence: int            # 0 for the run's first frame, +1 for every frame the board completed
     complete: bool           # every configured record arrived
@@ -135,6 +136,9 @@ class Stream:
         # shape holds: it reads into a buffer of capacity points per lane, and the frame gets
         # the first points of each lane, as latest_frame() does.
         self._scratch = None if capacity is None else np.empty((shape[0], capacity), np.int16)
+        self._scratch_pointers = None if capacity is None else self._pointers_into(self._scratch)
+        self._checked_out = None
+        self._checked_pointers = None
         self.ring_frames = ring_frames
         self.on_loss = on_loss
         self.timeout = timeout
@@ -199,28 +203,45 @@ class Stream:
         when a stream with overflow="fail" stopped on a full queue, and FrameLossError for a
         partial frame or one after a gap when on_loss is "raise" (the frame is in the error,
         and the stream goes on at the next read)."""
-        lanes, points = self.shape
         if out is None:
             out = np.empty(self.shape, dtype=np.int16)
-        elif (not isinstance(out, np.ndarray) or out.shape != self.shape
-              or out.dtype != np.int16 or not out.flags.c_contiguous or not out.flags.writeable):
-            raise ValueError(f"out must be a writable C-ordered int16 array of shape "
-                             f"{self.shape}")
+            pointers = self._pointers_into(out)
+        elif out is self._checked_out and out.shape == self.shape and out.dtype == np.int16:
+            pointers = self._checked_pointers  # the array read into frame after frame
+        else:
+            self._check_out(out)
+            pointers = self._checked_pointers
         seconds = self.timeout if timeout is None else _check_read_timeout(timeout)
-        target = out if self._scratch is None else self._scratch
-        capacity = target.shape[1]
-        address = target.ctypes.data
-        pointers = [address + lane * capacity * 2 if lane < lanes else None for lane in range(4)]
-        if not self._read_into(pointers, capacity, seconds):
+        if self._scratch is None:
+            target = out
+        else:
+            target, pointers = self._scratch, self._scratch_pointers
+        if not self._read_into(pointers, target.shape[1], seconds):
             return None
         if self._scratch is not None:
-            np.copyto(out, self._scratch[:, :points])
+            np.copyto(out, self._scratch[:, :self.shape[1]])
         frame = out.view(Frame)
         frame.info = info = FrameInfo.from_struct(self._info)
         self._count(info)
         if info.lost_before or not info.complete:
             self._report_loss(frame)
         return frame
+
+    def _check_out(self, out):
+        if (not isinstance(out, np.ndarray) or out.shape != self.shape or out.dtype != np.int16
+                or not out.flags.c_contiguous or not out.flags.writeable):
+            raise ValueError(f"out must be a writable C-ordered int16 array of shape "
+                             f"{self.shape}")
+        # The array a caller reads into frame after frame is checked once.
+        self._checked_out = out
+        self._checked_pointers = self._pointers_into(out)
+
+    def _pointers_into(self, array):
+        """The lane addresses of a (lanes, points) array, one per lane the board has, else None."""
+        address = array.__array_interface__["data"][0]
+        lane_bytes = array.shape[1] * 2
+        return [address + lane * lane_bytes if lane < array.shape[0] else None
+                for lane in range(4)]
 
     def _read_into(self, pointers, capacity, seconds):
         """DAQ_StreamRead in slices until a frame, the end or the time-out; True for a frame."""
@@ -290,7 +311,6 @@ class Stream:
 
 def _check_read_timeout(timeout):
     """A read may also poll: 0 <= timeout <= one day."""
-    from .board import MAX_TIMEOUT
     if isinstance(timeout, bool) or not isinstance(timeout, (int, float)):
         raise ValueError(f"timeout must be a number of seconds, not {timeout!r}")
     value = float(timeout)
