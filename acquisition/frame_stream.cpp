@@ -119,13 +119,13 @@ OSTREL_API int32_t DAQ_StreamRead(int16_t *lane0, int16_t *lane1, int16_t *lane2
     const int64_t deadline = os::PerformanceCounter() + timeoutMs * frequency / 1000;
     int32_t slot = queue->TakeOldest();
     while (slot < 0) {
-        if (queue->Overflowed()) return DAQ_OVERFLOW;
         // Closed: nothing is published any more, so one more look settles it.
         if (queue->Closed()) {
             slot = queue->TakeOldest();
             if (slot < 0) return DAQ_ENDED;
             break;
         }
+        if (queue->Overflowed()) return DAQ_OVERFLOW;
         const int64_t left = deadline - os::PerformanceCounter();
         if (left <= 0) return DAQ_TIMEOUT;
         const int64_t leftMicroseconds = left * 1000000 / frequency;

@@ -12,6 +12,11 @@ namespace ostrel {
 
 namespace {
 
+// How far the records written may stray from the sampling rate for the board to count as keeping
+// it, and the shortest ring whose laps the clock can tell.
+constexpr double kRateTolerance = 0.03;
+constexpr double kShortestClockedRingSeconds = 0.008;
+
 // Copies one record from its DMA slot into the ring. Not memcpy: the C library's memcpy moves
 // blocks of some kilobytes with a string instruction that, on some processors, runs several times
 // slower for particular alignments of source and target, and the ring and the slots take every
@@ -83,7 +88,15 @@ void RecordScanner::BeginRun() {
                           ? layout_.RecordsPerSecond / static_cast<double>(frequency_)
                           : 0.0;
     lineKnown_ = false;
-    lineWindowTicks_ = frequency_ / 20;  // 50 ms
+    keepsRate_ = false;
+    observedRecord_ = 0;
+    lineWindowTicks_ = frequency_ / 20;     // 50 ms
+    keepsRateSpanTicks_ = frequency_ / 5;   // 200 ms
+    // A ring that the board fills in a few milliseconds turns over within the clock's
+    // uncertainty (a look comes up to a pass late): its laps cannot be told that way.
+    lapsFromClock_ = recordsPerTick_ > 0.0 &&
+                     static_cast<double>(layout_.RingSlotCount) / recordsPerTick_ >=
+                         static_cast<double>(frequency_) * kShortestClockedRingSeconds;
     for (int frame = 0; frame < kRingFrames; ++frame) {
         frameNumber_[frame] = 0;
         frameValid_[frame] = 0;
@@ -109,7 +122,6 @@ void RecordScanner::Pass() {
     const uint32_t slotCount = layout_.DmaSlotCount;
     const uint32_t slotsPerChunk = slotCount / kDmaChunks;
     passTicks_ = clock_();
-    ObserveBoard();
     CatchUp();
     uint32_t slot = scanStart_;
     for (uint32_t examined = 0; examined < slotCount;) {
@@ -126,6 +138,7 @@ void RecordScanner::Pass() {
         slot = nextSlot;
         ++examined;
     }
+    ObserveBoard();
     if (layout_.Stream != nullptr) SealFinishedFrames();
     PublishStatistics();
 }
@@ -182,9 +195,7 @@ bool RecordScanner::Examine(uint32_t slot) {
     // A ring record taken already refuses the same tag again (a board repeating itself), unless it
     // was taken in a lap before: then its frame was never recycled (the board went on past it
     // without a record being taken there), and the record opens the frame anew.
-    // Only the clock can tell the two apart; without it the record is refused, as a repeat.
     if (layout_.RingRecordFilled[tag] != 0) {
-        if (PredictedBoardRecord() < 0.0) return false;
         const uint32_t frame = tag / layout_.RecordsPerFrame;
         if (AbsoluteRecord(tag, slot) / layout_.RecordsPerFrame <= frameNumber_[frame]) return false;
     }
@@ -341,8 +352,16 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
     const double predicted = PredictedBoardRecord();
     const bool boardMovedOn =
         predicted >= 0.0 && predicted - static_cast<double>(newestRecord_) > ring / 2.0;
+    // More than half a ring ahead reads as a record from before the newest, taken late, when its
+    // frame is still the one its ring frame holds and its place there is empty; a place taken
+    // already means the board went on past the tag instead (a gap of more than half a ring).
     if (ahead > ring / 2 && !boardMovedOn && newestRecord_ >= ring - ahead) {
-        return newestRecord_ - (ring - ahead);
+        const uint64_t behind = newestRecord_ - (ring - ahead);
+        const uint32_t frame = tag / layout_.RecordsPerFrame;
+        if (layout_.RingRecordFilled[tag] == 0 && frameRecordCounts_[frame] > 0 &&
+            frameNumber_[frame] == behind / layout_.RecordsPerFrame) {
+            return behind;
+        }
     }
     // The same tag as the newest one is the same record, unless the board has gone on by laps.
     if (ahead == 0 && !boardMovedOn) return newestRecord_;
@@ -356,6 +375,15 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
 
 void RecordScanner::ObserveBoard() {
     if (!haveNewest_ || recordsPerTick_ <= 0.0) return;
+    // Only a record taken in this pass says where the board is now (the pass began when it had
+    // been written, give or take the pass); looking again at an older one would pull the estimate
+    // back while the board goes on.
+    if (lineKnown_ && newestRecord_ == observedRecord_) return;
+    observedRecord_ = newestRecord_;
+    if (!lineKnown_) {
+        firstObservedRecord_ = newestRecord_;
+        firstObservedTicks_ = passTicks_;
+    }
     // The newest record was written before now: the board is at least there.
     const double line = static_cast<double>(newestRecord_) -
                         static_cast<double>(passTicks_ - runStartTicks_) * recordsPerTick_;
@@ -367,10 +395,20 @@ void RecordScanner::ObserveBoard() {
     } else if (line > lineCurrent_) {
         lineCurrent_ = line;
     }
+    // The clock tells laps only of a board that keeps its sampling rate: over a long enough look,
+    // the records it has written must match the rate. A board held back or run at another pace
+    // (or a simulated one that lets its clock slip) is numbered from its tags alone.
+    const int64_t span = passTicks_ - firstObservedTicks_;
+    if (span >= keepsRateSpanTicks_) {
+        const double expected = static_cast<double>(span) * recordsPerTick_;
+        const double seen = static_cast<double>(newestRecord_ - firstObservedRecord_);
+        keepsRate_ = seen >= expected * (1.0 - kRateTolerance) &&
+                     seen <= expected * (1.0 + kRateTolerance);
+    }
 }
 
 double RecordScanner::PredictedBoardRecord() const {
-    if (!lineKnown_) return -1.0;
+    if (!lineKnown_ || !keepsRate_ || !lapsFromClock_) return -1.0;
     const double line = lineCurrent_ > linePrevious_ ? lineCurrent_ : linePrevious_;
     return line + static_cast<double>(clock_() - runStartTicks_) * recordsPerTick_;
 }
@@ -402,6 +440,11 @@ void RecordScanner::SealFrame(uint32_t frame) {
     const int32_t slot = frameSlot_[frame];
     frameSlot_[frame] = -1;
     if (slot < 0) return;
+    // Of the records handed out, none arrived: nothing to deliver, the frame shows as a gap.
+    if (frameValid_[frame] == 0) {
+        layout_.Stream->FreeSlot(slot);
+        return;
+    }
     StreamSlot &target = layout_.Stream->Slot(slot);
     target.Sequence = FrameSequence(static_cast<int>(frame));
     target.RecordsValid = static_cast<uint32_t>(frameValid_[frame]);

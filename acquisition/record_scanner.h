@@ -117,6 +117,12 @@ private:
     double linePrevious_ = 0.0;
     int64_t lineWindowStart_ = 0;
     int64_t lineWindowTicks_ = 0;
+    uint64_t observedRecord_ = 0;       // the newest record at the last look
+    uint64_t firstObservedRecord_ = 0;  // and at the first
+    int64_t firstObservedTicks_ = 0;
+    int64_t keepsRateSpanTicks_ = 0;
+    bool keepsRate_ = false;            // the board's records keep pace with its sampling rate
+    bool lapsFromClock_ = false;        // the ring lasts long enough for the clock to tell laps
     uint64_t frameNumber_[kRingFrames] = {};  // the frame a ring frame holds, while it holds any
     int32_t frameValid_[kRingFrames] = {};    // of its records, those handed out
     int64_t frameTicks_[kRingFrames] = {};    // pass in which its last record was taken

@@ -20,17 +20,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <string>
 #include <thread>
 #include <vector>
-
-#include <dirent.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,75 +30,26 @@
 #include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
 #include "acquisition/acquisition_thread.h"
+#include "realtime_support.h"
 
 namespace {
+
+using ostrel_bench::BusyProcess;
+using ostrel_bench::DeviceIdOf;
+using ostrel_bench::ProcessCpuSeconds;
+using ostrel_bench::Seconds;
+using ostrel_bench::ThreadCpuNow;
+using ostrel_bench::ThreadCpuSeconds;
 
 constexpr uint32_t kRecordLength = 1024;
 constexpr uint32_t kRecordNumber = 16;
 constexpr auto kStartUp = std::chrono::milliseconds(500);
-
-uint32_t DeviceIdOf(int model) {
-    static const uint32_t ids[] = {0xA001, 0xA002, 0xA004, 0xA005, 0xA006, 0xA007};
-    return ids[model - 5];
-}
 
 double WindowSeconds() {
     const char *text = std::getenv("OSTREL_REALTIME_SECONDS");
     const double seconds = text != nullptr ? std::atof(text) : 10.0;
     return seconds > 0.0 ? seconds : 10.0;
 }
-
-double Seconds(std::chrono::steady_clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
-
-// CPU seconds of the process's thread with the given name (first field of schedstat, in ns);
-// negative when there is none.
-double ThreadCpuSeconds(const char *name) {
-    DIR *tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) return -1.0;
-    double seconds = -1.0;
-    while (dirent *entry = readdir(tasks)) {
-        if (entry->d_name[0] == '.') continue;
-        const std::string task = std::string("/proc/self/task/") + entry->d_name;
-        std::string comm;
-        std::getline(std::ifstream(task + "/comm"), comm);
-        if (comm != name) continue;
-        unsigned long long nanoseconds = 0;
-        if (std::ifstream(task + "/schedstat") >> nanoseconds) seconds = nanoseconds / 1e9;
-        break;
-    }
-    closedir(tasks);
-    return seconds;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec / 1e6;
-}
-
-// One competing busy process for the life of the object.
-class BusyProcess {
-public:
-    explicit BusyProcess(bool wanted) {
-        if (!wanted) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            volatile uint64_t spin = 0;
-            for (;;) spin = spin + 1;
-        }
-    }
-    ~BusyProcess() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 struct Snapshot {
     int32_t records = 0;
@@ -186,12 +128,6 @@ BENCHMARK(BM_Realtime)
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
-
-double ThreadCpuNow() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
 
 #if defined(__SSE2__)
 // The same copy with non-temporal stores, which bypass the cache: for rings larger than the cache

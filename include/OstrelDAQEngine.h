@@ -61,7 +61,7 @@ typedef enum OstrelResult {
        queued before has been delivered. */
     DAQ_OVERFLOW = -6,
     /* DAQ_StreamRead: the stream has ended (DAQ_StreamStop, DAQ_StopAcquisition, a new
-       configuration, a calibration, close) and every frame it queued has been delivered. */
+       configuration, a calibration) and every frame it queued has been delivered. */
     DAQ_ENDED = -7
 } OstrelResult;
 
@@ -272,8 +272,9 @@ OSTREL_API int32_t DAQ_StreamStart(int32_t ringFrames, int32_t overflowPolicy) O
 /* Delivers the oldest undelivered frame, lane by lane with the zero offsets removed exactly as
    DAQ_GetLatestFrame does, and fills *info. Waits at most timeoutMs for a frame (0: does not
    wait). DAQ_OK; DAQ_TIMEOUT when no frame came; DAQ_OVERFLOW or DAQ_ENDED once the stream has
-   stopped and every queued frame is delivered; DAQ_ERROR with nothing written when no stream was
-   started, capacityPerLane is below record length x record number, a lane the board has is null,
+   stopped and every queued frame is delivered (DAQ_ENDED also once a configuration or calibration
+   has ended the stream and released its queue); DAQ_ERROR with nothing written when no stream was
+   started since the board was opened (a close ends the stream too), capacityPerLane is below record length x record number, a lane the board has is null,
    timeoutMs is negative, or info is null or info->size below sizeof(DAQ_FrameInfo). */
 OSTREL_API int32_t DAQ_StreamRead(int16_t *lane0, int16_t *lane1, int16_t *lane2,
                                   int16_t *lane3, uint32_t capacityPerLane,

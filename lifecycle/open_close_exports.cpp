@@ -158,6 +158,7 @@ OSTREL_API int32_t DAQ_OpenDevice(int32_t boardIndex) noexcept {
 OSTREL_API int32_t DAQ_CloseDevice(void) noexcept {
     ostrel::DiscoveryState &discovery = g_engine.discovery;
     ostrel::ReleaseOpenBoard();
+    g_engine.acquisition.StreamStarted = false;  // a read now refuses: nothing is open
     discovery.LastStatus = static_cast<int32_t>(ostrel::CloseDriverLibrary());
     // The next open scans again; the discovery tables and model parameters stay readable.
     discovery.SystemScanned = false;

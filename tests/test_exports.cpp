@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 #include <set>
 #include <string>
@@ -40,10 +41,11 @@ TEST(Exports, HeaderDeclaresTheFamiliesOfEveryExport) {
     // A few names of each family, spelled as the applications call them.
     for (const char *name : {"ReadMemory32", "TestFunction", "DAQ_OpenDevice", "GetDeviceResource",
                              "DAQ_ConfigAcquisition_and_Start", "DAQ_GetDMATransferPoints",
-                             "AWG_SetDutycycle", "AWG_GetnelNum"}) {
+                             "AWG_SetDutycycle", "AWG_GetnelNum", "DAQ_StreamRead",
+                             "DAQ_GetLatestFrameInfo"}) {
         EXPECT_EQ(header.count(name), 1u) << name;
     }
-    EXPECT_EQ(header.size(), 78u);
+    EXPECT_EQ(header.size(), 82u);
 }
 
 // No exception may cross into a C caller: every declaration carries OSTREL_NOEXCEPT, and in C++ the
@@ -54,6 +56,8 @@ TEST(Exports, EveryHeaderExportIsNoexcept) {
     static_assert(noexcept(TestFunction(0)));
     static_assert(noexcept(DAQ_Calibration_DCOffset()));
     static_assert(noexcept(AWG_SetFrequency(0, 0.0)));
+    static_assert(noexcept(DAQ_StreamRead(nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0)));
+    static_assert(noexcept(DAQ_StreamStop()));
 }
 
 // The result names keep the values applications were written against.
@@ -61,7 +65,27 @@ TEST(Exports, ResultNamesKeepTheirValues) {
     static_assert(DAQ_OK == 0 && DAQ_ERROR == -1);
     static_assert(DAQ_ERROR_REVISION == -2 && DAQ_ERROR_CARD_DATA_NOT_SAVED == -2);
     static_assert(DAQ_ERROR_CONTROL_DEVICE == -3 && DAQ_ERROR_DMA_LOCK == -4);
+    static_assert(DAQ_TIMEOUT == -5 && DAQ_OVERFLOW == -6 && DAQ_ENDED == -7);
     EXPECT_EQ(sizeof(OstrelResult), sizeof(int));
+}
+
+// The streaming interface's constants and the layout of its frame description are part of the
+// binary interface: a caller built against the header passes them as plain numbers and reads the
+// struct at these offsets (the size field lets the struct grow at its end only).
+TEST(Exports, StreamConstantsAndFrameInfoLayoutStayFixed) {
+    static_assert(DAQ_FRAME_COMPLETE == 1 && DAQ_FRAME_GAP_BEFORE == 2);
+    static_assert(DAQ_STREAM_DROP_OLDEST == 0 && DAQ_STREAM_DROP_NEWEST == 1 &&
+                  DAQ_STREAM_FAIL == 2);
+    static_assert(offsetof(DAQ_FrameInfo, size) == 0);
+    static_assert(offsetof(DAQ_FrameInfo, flags) == 4);
+    static_assert(offsetof(DAQ_FrameInfo, frameSequence) == 8);
+    static_assert(offsetof(DAQ_FrameInfo, recordsExpected) == 16);
+    static_assert(offsetof(DAQ_FrameInfo, recordsValid) == 20);
+    static_assert(offsetof(DAQ_FrameInfo, framesLostBefore) == 24);
+    static_assert(offsetof(DAQ_FrameInfo, recordsLostTotal) == 32);
+    static_assert(offsetof(DAQ_FrameInfo, completedNs) == 40);
+    static_assert(offsetof(DAQ_FrameInfo, samplePeriodS) == 48);
+    EXPECT_EQ(sizeof(DAQ_FrameInfo), 56u);
 }
 
 TEST(Exports, DefFileListsEachHeaderExportOnce) {
@@ -132,6 +156,7 @@ const char *const kInterface[] = {
     "DAQ_GetGainNumber",
     "DAQ_GetInputChannel",
     "DAQ_GetLatestFrame",
+    "DAQ_GetLatestFrameInfo",
     "DAQ_GetMaxRecordLength",
     "DAQ_GetRecordLength",
     "DAQ_GetRecordNumInMem",
@@ -160,6 +185,9 @@ const char *const kInterface[] = {
     "DAQ_SetTrigger",
     "DAQ_StartAcquisition",
     "DAQ_StopAcquisition",
+    "DAQ_StreamRead",
+    "DAQ_StreamStart",
+    "DAQ_StreamStop",
     "GetDeviceResource",
     "ReadConfigurationRegister",
     "ReadMemory32",

@@ -31,6 +31,7 @@ enum Operation {
     kBandwidthTest,
     kPoolCopy,
     kGeneratorUpdate,
+    kStream,
     kClose,
     kOperationCount
 };
@@ -38,7 +39,7 @@ enum Operation {
 const char *const kOperationNames[kOperationCount] = {
     "open",           "configure",          "start",         "read",      "calibrate offsets",
     "calibrate scale", "calibrate once",    "bandwidth test", "pool copy", "generator update",
-    "close"};
+    "stream",         "close"};
 
 constexpr uint32_t kFaultStatus = 0x2000001F;  // any failure status: the engine looks only at != 0
 
@@ -56,21 +57,21 @@ constexpr int32_t kStatus = 0x7FFFFFFF;  // the fault's status itself, as the cl
 
 // clang-format off
 const FaultRow kMatrix[] = {
-//   fault                       name               model  open conf start read  cDC  cVS  c1  bw  pool awg  close
-    {SIM_FAULT_DEBUG_OPTIONS,    "debug options",    5,   {-1,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DRIVER_OPEN,      "driver open",      6,   {-1,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DRIVER_CLOSE,     "driver close",     7,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   kStatus}},
-    {SIM_FAULT_SCAN,             "scan",             8,   {0,     0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DEVICE_INFO,      "device info",      9,   {-2,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DEVICE_OPEN,      "device open",      10,  {-2,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DEVICE_CLOSE,     "device close",     5,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DMA_LOCK,         "DMA lock",         6,   {-4,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_CONTROL_DEVICE,   "control device",   7,   {-3,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_DMA_STALL,        "DMA stall",        8,   {kFine, 0, 0,   0,    -1,  -1,  -1, -1, 0,   0,   0}},
-    {SIM_FAULT_INT_ENABLE,       "interrupt enable", 9,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_INT_DISABLE,      "interrupt disable",10,  {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_EVENT_REGISTER,   "event register",   5,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
-    {SIM_FAULT_EVENT_UNREGISTER, "event unregister", 9,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0}},
+//   fault                       name               model  open conf start read  cDC  cVS  c1  bw  pool awg  strm  close
+    {SIM_FAULT_DEBUG_OPTIONS,    "debug options",    5,   {-1,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DRIVER_OPEN,      "driver open",      6,   {-1,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DRIVER_CLOSE,     "driver close",     7,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    kStatus}},
+    {SIM_FAULT_SCAN,             "scan",             8,   {0,     0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DEVICE_INFO,      "device info",      9,   {-2,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DEVICE_OPEN,      "device open",      10,  {-2,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DEVICE_CLOSE,     "device close",     5,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DMA_LOCK,         "DMA lock",         6,   {-4,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_CONTROL_DEVICE,   "control device",   7,   {-3,    0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_DMA_STALL,        "DMA stall",        8,   {kFine, 0, 0,   0,    -1,  -1,  -1, -1, 0,   0,   0,    0}},
+    {SIM_FAULT_INT_ENABLE,       "interrupt enable", 9,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_INT_DISABLE,      "interrupt disable",10,  {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_EVENT_REGISTER,   "event register",   5,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
+    {SIM_FAULT_EVENT_UNREGISTER, "event unregister", 9,   {kFine, 0, 0,   0,    0,   0,   0,  0,  0,   0,   0,    0}},
 };
 // clang-format on
 
@@ -132,6 +133,48 @@ void Prepare(Operation operation, int32_t model) {
     if (operation == kRead || operation == kClose) {
         ASSERT_EQ(DAQ_StartAcquisition(), 0);
     }
+    if (operation == kStream) {
+        ASSERT_EQ(DAQ_StreamStart(4, DAQ_STREAM_DROP_OLDEST), 0);
+    }
+}
+
+// A few frames read from a stream running when the fault came, then its stop: each read returns a
+// frame (numbered upwards, losses counted) or, with the DMA stalled, DAQ_TIMEOUT; after the stop
+// the reads end in DAQ_ENDED. Returns the stop's result.
+int32_t StreamThroughFault(bool faultStallsDma) {
+    std::vector<int16_t> lanes[4];
+    for (auto &lane : lanes) lane.assign(kLength * kNumber, 0);
+    int32_t frames = 0;
+    uint64_t lastSequence = 0, validRecords = 0;
+    auto read = [&](int32_t timeoutMs) {
+        DAQ_FrameInfo info{};
+        info.size = sizeof(info);
+        const int32_t result = DAQ_StreamRead(lanes[0].data(), lanes[1].data(), lanes[2].data(),
+                                              lanes[3].data(), kLength * kNumber, &info, timeoutMs);
+        if (result == 0) {
+            if (frames > 0) {
+                EXPECT_GT(info.frameSequence, lastSequence);
+            }
+            validRecords += info.recordsValid;
+            EXPECT_EQ(info.recordsLostTotal, (info.frameSequence + 1) * kNumber - validRecords)
+                << "frame " << info.frameSequence;
+            lastSequence = info.frameSequence;
+            ++frames;
+        }
+        return result;
+    };
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int32_t result = read(faultStallsDma ? 200 : 10000);
+        EXPECT_TRUE(result == 0 || (faultStallsDma && result == DAQ_TIMEOUT)) << result;
+    }
+    if (!faultStallsDma) {
+        EXPECT_GT(frames, 0) << "no frame came";
+    }
+    const int32_t stopped = DAQ_StreamStop();
+    int32_t end = 0;
+    for (int attempt = 0; attempt < 16 && end == 0; ++attempt) end = read(0);
+    EXPECT_EQ(end, DAQ_ENDED);
+    return stopped;
 }
 
 int32_t RunOperation(Operation operation, int32_t model, bool faultStallsDma) {
@@ -163,6 +206,7 @@ int32_t RunOperation(Operation operation, int32_t model, bool faultStallsDma) {
             return DAQ_CopyDMAPool(pool.data());
         }
         case kGeneratorUpdate: return AWG_UpdateWaveform(0);
+        case kStream: return StreamThroughFault(faultStallsDma);
         case kClose: return DAQ_CloseDevice();
         default: return -100;
     }

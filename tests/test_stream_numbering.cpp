@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <set>
 
@@ -21,12 +22,15 @@ constexpr FakeGeometry kGeometry{1000, 2, 40960, 40, 524};
 constexpr uint32_t kRecordsPerFrame = 524;
 constexpr uint32_t kRingRecords = 4 * kRecordsPerFrame;
 constexpr int64_t kTicksPerSecond = 1000000000;
-constexpr int64_t kTicksPerRecord = 1000;  // a record every microsecond
+// A record a millisecond: the run before each gap is long enough for the scanner to see that the
+// board keeps its rate, and the ring's lap (2 s) long against the clock's uncertainty.
+constexpr int64_t kTicksPerRecord = 1000000;
 
 struct GapCase {
     const char *name;
     uint32_t before;  // records written before the gap
     uint32_t gap;     // records lost
+    int64_t pace = 1; // the board's record time in units of the one its sampling rate gives
 };
 
 // The board loses records only while no descriptor is queued, so a gap opens where a chunk (40
@@ -40,7 +44,13 @@ const GapCase kGaps[] = {
     {"a lap and ten records", 1000, kRingRecords + 10},
     {"three laps and a half", 320, 3 * kRingRecords + kRingRecords / 2},
     {"two laps exactly", 400, 2 * kRingRecords},
+    // A board held back to half its rate (a simulator on a loaded machine) loses nothing: the
+    // clock must not make laps of it.
+    {"no gap at half the rate", 3000, 0, 2},
+    {"part of a frame at half the rate", 3000, 300, 2},
 };
+
+void PrintTo(const GapCase &gap, std::ostream *out) { *out << gap.name; }
 
 class StreamNumbering : public ::testing::TestWithParam<GapCase> {
 protected:
@@ -67,7 +77,7 @@ protected:
             const uint32_t cursor = dma->SlotCount() - dma->RecordsUntilSlotWrap();
             if (cursor % kSlotsPerChunk == 0) scanner->ForgetChunk(cursor / kSlotsPerChunk);
             const uint32_t now = std::min(count, kSlotsPerChunk - cursor % kSlotsPerChunk);
-            ManualClock::now += now * kTicksPerRecord;
+            ManualClock::now += now * kTicksPerRecord * pace;
             for (uint32_t index = 0; index < now; ++index) produced.insert(next++);
             dma->Produce(now);
             scanner->Pass();
@@ -75,7 +85,7 @@ protected:
         }
     }
     void Lose(uint32_t count) {
-        ManualClock::now += count * kTicksPerRecord;
+        ManualClock::now += count * kTicksPerRecord * pace;
         dma->SkipTags(count);
         next += count;
         // The record after a gap does not follow the one before its slot, unless the gap is whole
@@ -87,6 +97,7 @@ protected:
     std::unique_ptr<FakeDma> dma;
     std::unique_ptr<StreamQueue> queue;
     std::unique_ptr<RecordScanner> scanner;
+    int64_t pace = 1;
     uint64_t next = 0;  // the board's running record number
     std::set<uint64_t> produced;
     std::set<uint64_t> refused;
@@ -94,6 +105,7 @@ protected:
 
 TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
     const GapCase &gap = GetParam();
+    pace = gap.pace;
     Write(gap.before);
     Lose(gap.gap);
     Write(8 * kRecordsPerFrame);
