@@ -128,17 +128,15 @@ void AcquisitionThreadBody(void *) {
     acquisition.ThreadStopped.store(true, std::memory_order_release);  // the thread's last act
 }
 
-// Records the board writes per second at the sampling rate in force; 0 when it is not known.
-double RecordsPerSecond(const AcquisitionState &acquisition) {
-    const double megasamplesPerSecond = CurrentSamplingRate();
+// Records the board writes per second at a sampling rate; 0 when it is not known.
+double RecordsPerSecond(const AcquisitionState &acquisition, double megasamplesPerSecond) {
     const uint32_t lanes = g_engine.model.ADCNumber;
     if (!(megasamplesPerSecond > 0.0) || lanes == 0 || acquisition.RecordPoints < lanes) return 0.0;
     // Every lane samples at the rate: a record lasts its points per lane.
     return megasamplesPerSecond * 1e6 / (static_cast<double>(acquisition.RecordPoints) / lanes);
 }
 
-uint32_t IdleSleepMicroseconds(const AcquisitionState &acquisition) {
-    const double recordsPerSecond = RecordsPerSecond(acquisition);
+uint32_t IdleSleepMicroseconds(const AcquisitionState &acquisition, double recordsPerSecond) {
     if (!(recordsPerSecond > 0.0)) return kUnknownRateIdleSleepMicroseconds;
     const double chunkRecords = static_cast<double>(acquisition.DmaSlotCount / kDmaChunks);
     const double microseconds = kIdleSleepChunkShare * chunkRecords / recordsPerSecond * 1e6;
@@ -181,10 +179,10 @@ int32_t StartAcquisitionThread(StreamQueue *stream) {
     run.RingSlotCount = acquisition.RingSlotCount;
     run.RecordPoints = acquisition.RecordPoints;
     run.RecordsPerFrame = acquisition.RecordsPerFrame;
-    run.IdleSleepMicroseconds = IdleSleepMicroseconds(acquisition);
-    run.RecordNumber = std::min(acquisition.RecordNumber, acquisition.RecordsPerFrame);
-    run.RecordsPerSecond = RecordsPerSecond(acquisition);
     const double megasamplesPerSecond = CurrentSamplingRate();
+    run.RecordsPerSecond = RecordsPerSecond(acquisition, megasamplesPerSecond);
+    run.IdleSleepMicroseconds = IdleSleepMicroseconds(acquisition, run.RecordsPerSecond);
+    run.RecordNumber = std::min(acquisition.RecordNumber, acquisition.RecordsPerFrame);
     run.SamplePeriodSeconds = megasamplesPerSecond > 0.0 ? 1e-6 / megasamplesPerSecond : 0.0;
     run.Stream = stream;
 

@@ -90,6 +90,7 @@ void RecordScanner::BeginRun() {
     lineKnown_ = false;
     keepsRate_ = false;
     observedRecord_ = 0;
+    lastSealedTicks_ = 0;
     lineWindowTicks_ = frequency_ / 20;     // 50 ms
     keepsRateSpanTicks_ = frequency_ / 5;   // 200 ms
     // A ring that the board fills in a few milliseconds turns over within the clock's
@@ -448,7 +449,10 @@ void RecordScanner::SealFrame(uint32_t frame) {
     StreamSlot &target = layout_.Stream->Slot(slot);
     target.Sequence = FrameSequence(static_cast<int>(frame));
     target.RecordsValid = static_cast<uint32_t>(frameValid_[frame]);
-    target.CompletedTicks = frameTicks_[frame];
+    // Frames go out in order; one whose last record came before its predecessor's last one (taken
+    // late, out of order) is not dated before it.
+    lastSealedTicks_ = frameTicks_[frame] > lastSealedTicks_ ? frameTicks_[frame] : lastSealedTicks_;
+    target.CompletedTicks = lastSealedTicks_;
     layout_.Stream->Publish(slot);
 }
 

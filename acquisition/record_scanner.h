@@ -128,6 +128,7 @@ private:
     int64_t frameTicks_[kRingFrames] = {};    // pass in which its last record was taken
     int32_t frameSlot_[kRingFrames] = {-1, -1, -1, -1};  // stream slot
     bool frameSealed_[kRingFrames] = {};      // stream: handed to the queue
+    int64_t lastSealedTicks_ = 0;             // stream: completion time of the last frame out
 };
 
 }  // namespace ostrel

@@ -287,7 +287,14 @@ TEST_F(AcquisitionEndToEnd, AStalledBoardDoesNotHoldTheStopAndTheEngineStaysUsab
     ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_MAXRATE), 0);
     ASSERT_EQ(SIM_SetFault(SIM_FAULT_DMA_STALL, 1), 0);
     ASSERT_EQ(DAQ_ConfigAcquisition(4096, 64), 0);
+    // The thread has queued descriptors once it has read the dispatcher's status three more times
+    // (a pass reads it at least once, and its first pass queues); a loaded machine may keep it
+    // from running for a while.
     ASSERT_EQ(DAQ_StartAcquisition(), 0);
+    const int readsBefore = SIM_GetCallCount("WDC_ReadAddr32");
+    for (int wait = 0; wait < 2000 && SIM_GetCallCount("WDC_ReadAddr32") < readsBefore + 3; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(DAQ_StopAcquisition(), 0);  // returns after the thread gives up on the board
     EXPECT_TRUE(g_engine.acquisition.ThreadStopped.load());

@@ -743,6 +743,7 @@ TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
         ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
         ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
         const size_t before = ledger.Frames().size();
+        const uint64_t boardLostBefore = SIM_GetLostRecords(0);  // before the first descriptor
         ASSERT_EQ(SIM_SkipRecords(0, static_cast<int>(3 * number)), 0);
         for (int read = 0; read < 12 && ledger.RecordsLost() < 3 * number; ++read) {
             ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
@@ -753,11 +754,17 @@ TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
             gaps += ledger.Frames()[i].framesLostBefore;
             zeroed += number - ledger.Frames()[i].recordsValid;
         }
-        EXPECT_GE(gaps, 2u) << "three frames of records span two whole frames at least";
-        EXPECT_LE(gaps, 3u);
         EXPECT_EQ(ledger.RecordsLost(), zeroed + gaps * number);
-        EXPECT_GE(ledger.RecordsLost(), 3u * number);
-        EXPECT_LE(ledger.RecordsLost(), 3u * number + 1);
+        // Exactly the skipped records (and the one after them, which does not follow the record
+        // before its slot), unless the board lost records of its own: a build too slow to keep
+        // its queue supplied at this rate (a sanitizer on a busy machine), where a board that
+        // also slips its clock leaves only the tags to number frames by.
+        if (SIM_GetLostRecords(0) == boardLostBefore) {
+            EXPECT_GE(gaps, 2u) << "three frames of records span two whole frames at least";
+            EXPECT_LE(gaps, 3u);
+            EXPECT_GE(ledger.RecordsLost(), 3u * number);
+            EXPECT_LE(ledger.RecordsLost(), 3u * number + 1);
+        }
         ASSERT_EQ(DAQ_StreamStop(), 0);
         EXPECT_EQ(Drain(buffers, ledger), DAQ_ENDED);
         DAQ_CloseDevice();

@@ -124,6 +124,9 @@ SIM_API void SIM_SetNoiseSeed(uint64_t seed);
 SIM_API int SIM_SkipRecords(int board, int count);
 /* DMA writes refused for falling outside the locked buffer. */
 SIM_API uint64_t SIM_GetDroppedDmaWrites(int board);
+/* Records the board acquired at real-time pace while no descriptor was queued, since the last
+   dispatcher reset: lost by the board itself, as a real board loses them. */
+SIM_API uint64_t SIM_GetLostRecords(int board);
 /* Writes bytes into the locked DMA buffer of the open device at a byte offset; -1 when no buffer
    is locked or the range falls outside it. */
 SIM_API int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes);

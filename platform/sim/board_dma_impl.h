@@ -94,6 +94,7 @@ public:
     void PacingChanged();
 
     uint64_t DroppedDmaWrites() const { return droppedWrites_.load(std::memory_order_relaxed); }
+    uint64_t LostRecords() const { return recordsLost_.load(std::memory_order_relaxed); }
     Counters GetCounters() const;
     // The zero error the board applies to an input in a front-end setting.
     int ZeroError(int input, const SimFrontEnd &setting) const;

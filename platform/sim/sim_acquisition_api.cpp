@@ -109,6 +109,11 @@ uint64_t SIM_GetDroppedDmaWrites(int board) {
     return target == nullptr ? 0 : target->DroppedDmaWrites();
 }
 
+uint64_t SIM_GetLostRecords(int board) {
+    BoardDma::Impl *target = ostrel::sim::ImplOfBoard(board);
+    return target == nullptr ? 0 : target->LostRecords();
+}
+
 int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes) {
     const ostrel::sim::DmaBufferView view = ostrel::sim::OpenDeviceBuffer();
     if (view.base == nullptr || offset > view.bytes || bytes > view.bytes - offset) return -1;
