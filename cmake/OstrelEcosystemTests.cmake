@@ -14,11 +14,12 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(OSTREL_TOOL_CASES
     "list|--simulate A006,A001 list|2 boards"
     "info|--simulate A005 info 0|lanes 4, max record length 8192"
-    "acquire|--simulate A006 acquire 0 --frames 2 --record-length 256 --records 64 --output frames.csv|2 frames of 2 lanes"
+    "acquire|--simulate A006 acquire 0 --frames 2 --record-length 256 --records 64 --output frames.csv --allow-loss|2 frames of 2 lanes"
+    "record|--simulate A001 record 0 --duration 0.5 --clock 9 --record-length 1000 --records 525 --output run.npy|written to run.npy, frame by frame information in run.frames.csv"
     "calibrate|--simulate A002 calibrate 0|16 entries"
     "bandwidth|--simulate A001 bandwidth 0|1310720 bytes"
     "awg|--simulate A006 awg 0 --channel 1 --shape square --frequency 2.5e6 --duty 0.3|channel 1: square"
-    "loopback|--simulate A006 --loopback acquire 0 --awg sine:1e6:2,square:2e6:1 --plot trace.svg|first 2000 points written to trace.svg"
+    "loopback|--simulate A006 --loopback acquire 0 --awg sine:1e6:2,square:2e6:1 --plot trace.svg --allow-loss|first 2000 points written to trace.svg"
     "bad_input|--simulate A001 info 3|no board 3")
   foreach(case IN LISTS OSTREL_TOOL_CASES)
     string(REPLACE "|" ";" fields "${case}")

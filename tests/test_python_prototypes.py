@@ -10,7 +10,9 @@ them is needed), and names every difference:
 
 - an engine export without a prototype, or a prototype of a name the header does not declare;
 - a SIM_* prototype of a name the simulator header does not declare;
-- a result or argument type that differs (a pointer argument may be declared c_void_p).
+- a result or argument type that differs (a pointer argument may be declared c_void_p);
+- a structure of a header whose Python class of the same name lists other fields, in another
+  order or of other types (the library reads and writes it by offset).
 
     test_python_prototypes.py [--root REPOSITORY]
 
@@ -84,6 +86,47 @@ def normal(type_text):
     stars = words.count("*")
     base = " ".join(w for w in words if w != "*")
     return base + "*" * stars
+
+
+def structures(path):
+    """name -> [(field name, type text)] of every 'typedef struct NAME { ... } NAME;'."""
+    text = strip_header(path.read_text())
+    found = {}
+    pattern = re.compile(r"typedef\s+struct\s+(\w+)\s*\{([^}]*)\}\s*(\w+)\s*;")
+    for tag, body, name in pattern.findall(text):
+        fields = []
+        for declaration in body.split(";"):
+            declaration = declaration.strip()
+            if not declaration:
+                continue
+            # 'int a, b' declares two fields of one type.
+            match = re.fullmatch(r"([\w\s\*]*?[\s\*])(\w+(?:\s*,\s*\w+)*)", declaration)
+            if not match:
+                sys.exit(f"{path}: cannot read the field '{declaration}' of {name}")
+            for field in match.group(2).split(","):
+                fields.append((field.strip(), normal(match.group(1))))
+        found[name] = fields
+    return found
+
+
+def compare_structures(header_name, declared, module, problems):
+    """Every ctypes.Structure of the module named like a structure of the header has its fields."""
+    for name, value in sorted(vars(module).items()):
+        if not (isinstance(value, type) and issubclass(value, ctypes.Structure)):
+            continue
+        if name not in declared:
+            continue
+        python_fields = [(field[0], field[1]) for field in value._fields_]
+        header_fields = declared[name]
+        if [field for field, _ in python_fields] != [field for field, _ in header_fields]:
+            problems.append(f"{name}: fields {[f for f, _ in header_fields]} in {header_name}, "
+                            f"{[f for f, _ in python_fields]} in Python")
+            continue
+        for (field, text), (_, ctype) in zip(header_fields, python_fields):
+            ok, note = matches(text, ctype, False)
+            if not ok:
+                problems.append(f"{name}: field {field} is {text} in {header_name}, "
+                                f"{describe(ctype)} in Python" + (f" ({note})" if note else ""))
 
 
 def describe(ctype):
@@ -197,6 +240,10 @@ def problems_of(root):
         problems.append(f"only {len(engine_declared)} exports read from {engine_header}")
     compare("OstrelDAQEngine.h", engine_declared, module.engine,
             module._ENGINE_PROTOTYPES, problems, every_export=True)
+    engine_structures = structures(engine_header)
+    if "DAQ_FrameInfo" in engine_structures and "DAQ_FrameInfo" not in vars(module):
+        problems.append("DAQ_FrameInfo: declared in OstrelDAQEngine.h, no Python structure")
+    compare_structures("OstrelDAQEngine.h", engine_structures, module, problems)
     # The package loads the simulator only when asked for simulated boards; load it the same way.
     real_cdll = ctypes.CDLL
     ctypes.CDLL = _Library
@@ -207,6 +254,7 @@ def problems_of(root):
     module._bind(sim, module._SIM_PROTOTYPES)
     compare("OstrelBoardSim.h", declarations(sim_header, "SIM_API"), sim,
             module._SIM_PROTOTYPES, problems, every_export=False)
+    compare_structures("OstrelBoardSim.h", structures(sim_header), module, problems)
     return problems, module
 
 
@@ -225,6 +273,13 @@ PLANTED = [
      '"SIM_GetDroppedDmaWrites": (u32, [_int])', "SIM_GetDroppedDmaWrites"),
     ("include/OstrelDAQEngine.h", "DAQ_GetDMAInfo(int16_t *trailerPoints",
      "DAQ_GetDMAInfo(int32_t *trailerPoints", "DAQ_GetDMAInfo"),
+    ("python/ostrel/_library.py", '("frameSequence", u64)', '("frameSequence", u32)',
+     "DAQ_FrameInfo"),
+    ("python/ostrel/_library.py", '("recordsExpected", u32), ("recordsValid", u32)',
+     '("recordsValid", u32), ("recordsExpected", u32)', "DAQ_FrameInfo"),
+    ("include/OstrelDAQEngine.h", "int64_t completedNs;", "uint64_t completedNs;",
+     "DAQ_FrameInfo"),
+    ("python/ostrel/_library.py", '("width", u32)', '("width", u64)', "SimAccess"),
 ]
 FILES = ["python/ostrel/_library.py", "include/OstrelDAQEngine.h", "platform/sim/OstrelBoardSim.h"]
 

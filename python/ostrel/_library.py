@@ -63,6 +63,20 @@ engine = _load(_ENGINE, ctypes.RTLD_GLOBAL)
 i8, u8, i16, i32, u32, u64 = (ctypes.c_int8, ctypes.c_uint8, ctypes.c_int16, ctypes.c_int32,
                               ctypes.c_uint32, ctypes.c_uint64)
 f32, f64, P = ctypes.c_float, ctypes.c_double, ctypes.POINTER
+i64 = ctypes.c_int64
+
+
+class DAQ_FrameInfo(ctypes.Structure):
+    """What DAQ_StreamRead and DAQ_GetLatestFrameInfo tell about a frame (the header's struct)."""
+    _fields_ = [("size", u32), ("flags", u32), ("frameSequence", u64),
+                ("recordsExpected", u32), ("recordsValid", u32), ("framesLostBefore", u64),
+                ("recordsLostTotal", u64), ("completedNs", i64), ("samplePeriodS", f64)]
+
+
+# Results and flags of the streaming exports.
+DAQ_TIMEOUT, DAQ_OVERFLOW, DAQ_ENDED = -5, -6, -7
+DAQ_FRAME_COMPLETE, DAQ_FRAME_GAP_BEFORE = 1, 2
+DAQ_STREAM_DROP_OLDEST, DAQ_STREAM_DROP_NEWEST, DAQ_STREAM_FAIL = 0, 1, 2
 
 _ENGINE_PROTOTYPES = {
     "ReadMemory32": (i32, [i32, P(u32)]),
@@ -123,6 +137,10 @@ _ENGINE_PROTOTYPES = {
     "AWG_GetnelNum": (i32, [P(i32)]),
     "DAQ_GetDriverLibrary": (i32, [ctypes.c_char_p, i32, P(i32)]),
     "DAQ_GetStatusText": (i32, [ctypes.c_char_p, i32]),
+    "DAQ_StreamStart": (i32, [i32, i32]),
+    "DAQ_StreamRead": (i32, [ctypes.c_void_p] * 4 + [u32, P(DAQ_FrameInfo), i32]),
+    "DAQ_StreamStop": (i32, []),
+    "DAQ_GetLatestFrameInfo": (i32, [P(DAQ_FrameInfo)]),
 }
 for _setting in ("Gain", "Attenuation", "Coupling", "Termination"):
     _ENGINE_PROTOTYPES[f"DAQ_Set{_setting}"] = (i32, [i32, i32])

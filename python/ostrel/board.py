@@ -10,8 +10,11 @@ import numpy as np
 
 from . import _library
 from ._calls import call, get, get_many, raw
-from .errors import DAQError
+from .errors import DAQError, FrameLossError
 from .generator import Generator
+from . import stream as stream_module
+from .stream import (LOSS_MODES, OVERFLOW_POLICIES, FrameInfo, Stream, check_choice,
+                     check_ring_frames)
 
 _UNSET = -(2 ** 31)  # a getter leaves this when the model has nothing to report
 _i32, _u32, _f32 = ctypes.c_int32, ctypes.c_uint32, ctypes.c_float
@@ -26,7 +29,14 @@ DEFAULT_RECORD_NUMBER = 64
 _RECORD_LENGTH_STEPS = {6: 4, 7: 8, 0: 8, 9: 4, 10: 4}
 
 #: The longest wait for one frame that wait_for_frame, frames and acquire accept, in seconds.
-MAX_TIMEOUT = 86400.0
+MAX_TIMEOUT = stream_module.MAX_TIMEOUT
+#: The fewest points (over all lanes) the engine acquires per frame: it raises the records per
+#: frame of a smaller configuration to reach it.
+MIN_FRAME_POINTS = 524288
+# acquire() queues at most this many bytes of frames in the engine while it copies them out.
+_ACQUIRE_QUEUE_BYTES = 256 * 1024 * 1024
+# acquire() starts its run of consecutive frames over at most this many times after a loss.
+_ACQUIRE_RESTARTS = 16
 
 
 def check_timeout(timeout):
@@ -120,6 +130,7 @@ class Board:
                 raise DAQError("DAQ_OpenDevice", result, _OPEN_FAILURES.get(result, ""))
             self._open = True
             self._configured = False
+            self._stream = None  # the Stream last started
             Board._open_board = self
         self.generator = Generator(self)
 
@@ -275,6 +286,10 @@ class Board:
             call(name, length, number)
             self._configured = True
             self._requested = (length, number)
+            # What the engine's getters report for it: while they report the same, this is the
+            # geometry in force (they read the board's registers, which on some models hold the
+            # length in another unit, and the raised record count).
+            self._reported = (_optional("DAQ_GetRecordLength"), _optional("DAQ_GetRecordNumber"))
 
     def _ensure_configured(self):
         if not getattr(self, "_configured", False):
@@ -306,6 +321,14 @@ class Board:
         """(lanes, points per lane returned, points per lane the engine may write). The engine
         returns the first configured-count records of a frame whose count it may have raised;
         its getters report the raised count, so a read goes through a buffer sized for both."""
+        lanes, points, capacity, _ = self._read_geometry()
+        return lanes, points, capacity
+
+    def _read_geometry(self):
+        """_frame_geometry and whether the engine's geometry is the one this Board configured
+        (its getters report what they reported then): a frame then holds exactly the points
+        configured, and a read may go straight into the caller's array. Otherwise another caller
+        of the library changed it, and a read returns what fits both geometries."""
         self._require_open()
         with _library.lock:
             if not getattr(self, "_configured", False):
@@ -320,9 +343,11 @@ class Board:
                                f"the engine reports no frame geometry (lanes {lanes}, record "
                                f"length {length}, records {number})")
             asked_length, asked_number = self._requested
+            if (length, number) == getattr(self, "_reported", None):
+                return lanes, asked_length * asked_number, asked_length * asked_number, True
             points = length * min(number, asked_number)
             capacity = max(length, asked_length) * max(number, asked_number)
-            return lanes, points, capacity
+            return lanes, points, capacity, False
 
     def latest_frame(self, out=None):
         """Reads the latest frame into out (or a new array) of shape (lanes, points), int16. The
@@ -375,26 +400,101 @@ class Board:
             self.stop()
 
     def acquire(self, frames=1, timeout=5.0):
-        """Acquires frames consecutive frames into one (frames, lanes, points) int16 array. A
-        board not configured yet gets the default geometry (DEFAULT_RECORD_LENGTH points,
-        DEFAULT_RECORD_NUMBER records)."""
+        """frames consecutive complete frames (sequences k..k+frames-1 of one stream) in one
+        (frames, lanes, points) int16 array. A board not configured yet gets the default geometry
+        (DEFAULT_RECORD_LENGTH points, DEFAULT_RECORD_NUMBER records). timeout bounds the wait
+        for each frame (FrameTimeoutError). A frame with records missing, or a gap, starts the
+        run over at the next frame; after repeated losses FrameLossError tells what was lost.
+        Below 524288 points per frame the engine raises the records per frame and consecutive
+        frames are not contiguous in time (see ostrel.stream)."""
         count = _check_count("frames", frames, 1)
-        check_timeout(timeout)
+        seconds = check_timeout(timeout)
         self._require_open()
         # One acquisition at a time: no other thread reconfigures the board under it.
         with _library.lock:
             self._ensure_configured()
             lanes, points = self.frame_shape
             out = np.empty((count, lanes, points), dtype=np.int16)
-            # The frame in force stays so: this thread holds the lock until the last read.
-            self.start()
-            try:
-                for index in range(count):
-                    self.wait_for_frame(timeout)
-                    self.latest_frame(out[index])
-            finally:
-                self.stop()
+            frame_bytes = max(1, lanes * points * 2)
+            ring = max(2, min(1024, count, _ACQUIRE_QUEUE_BYTES // frame_bytes))
+            # A full queue drops the new frame: the frames queued first stay consecutive, so a
+            # board faster than this reader still yields the first ring frames whole.
+            with self.stream(ring_frames=ring, on_loss="count", timeout=seconds,
+                             overflow="drop_newest") as stream:
+                filled, restarts = 0, 0
+                while filled < count:
+                    frame = stream.read(out[filled])
+                    if frame is None:
+                        raise DAQError("DAQ_StreamRead", -7,
+                                       f"the stream ended after {filled} of {count} frames")
+                    if frame.complete and (filled == 0 or frame.lost_before == 0):
+                        filled += 1
+                        continue
+                    # The run of consecutive frames is broken: it starts over, with this frame
+                    # when it is whole.
+                    restarts += 1
+                    if restarts > _ACQUIRE_RESTARTS:
+                        raise FrameLossError(
+                            frame, f"no {count} consecutive complete frames: the run was broken "
+                                   f"{restarts} times ({stream.frames_lost} frames lost, "
+                                   f"{stream.partial_frames} partial, {stream.records_lost} "
+                                   f"records lost in {stream.frames_read} frames read)")
+                    if frame.complete:
+                        if filled:
+                            out[0] = out[filled]
+                        filled = 1
+                    else:
+                        filled = 0
         return out
+
+    def stream(self, ring_frames=64, on_loss="raise", timeout=1.0, overflow="drop_oldest"):
+        """Starts streaming every frame in order; returns the Stream, to use in a with block:
+
+            with board.stream(ring_frames=64, on_loss="raise", timeout=1.0) as frames:
+                for frame in frames:     # int16 arrays (lanes, points)
+                    frame.sequence, frame.complete, frame.lost_before, frame.time_ns
+
+        ring_frames (2..1024) frames wait in the engine's queue; when it is full, overflow says
+        what happens to the next frame: "drop_oldest" drops the oldest queued frame,
+        "drop_newest" the new one, "fail" stops the stream (FrameOverflowError once the queued
+        frames are read). on_loss says what a partial frame or a gap does: "raise"
+        (FrameLossError, carrying the frame and the counts), "warn" (FrameLossWarning) or
+        "count" (only the stream's counters). timeout bounds the wait for each frame
+        (FrameTimeoutError). A board not configured yet gets the default geometry.
+
+        Where record length x record number x lanes is below 524288 points the engine raises the
+        records per board frame: a frame holds the configured records, the first of the board's
+        frame, and consecutive frames are not contiguous in time (time_ns shows the spacing)."""
+        check_ring_frames(ring_frames)
+        check_choice("on_loss", on_loss, LOSS_MODES)
+        check_choice("overflow", overflow, tuple(OVERFLOW_POLICIES))
+        seconds = check_timeout(timeout)
+        self._require_open()
+        with _library.lock:
+            self._ensure_configured()
+            lanes, points, capacity, exact = self._read_geometry()
+            result = raw("DAQ_StreamStart", ring_frames, OVERFLOW_POLICIES[overflow])
+            if result < 0:
+                raise DAQError("DAQ_StreamStart", result,
+                               f"cannot start a stream of {ring_frames} frames of {lanes} lanes "
+                               f"x {points} points: an acquisition or stream already runs, or "
+                               f"the queue's {ring_frames * lanes * points * 2} bytes cannot be "
+                               f"had")
+            self._stream = Stream(self, (lanes, points), ring_frames, on_loss, seconds,
+                                  overflow, capacity=None if exact else capacity)
+            return self._stream
+
+    @property
+    def latest_frame_info(self):
+        """FrameInfo of the frame the last latest_frame() returned (sequence in its run, records
+        valid of the configured records, completion time, sample period); None before
+        latest_frame() has returned a frame since the last configuration."""
+        info = _library.DAQ_FrameInfo()
+        info.size = ctypes.sizeof(info)
+        self._require_open()
+        if raw("DAQ_GetLatestFrameInfo", ctypes.byref(info)) != 0:
+            return None
+        return FrameInfo.from_struct(info)
 
     @property
     def status(self):
@@ -408,6 +508,7 @@ class Board:
         return list(values)
 
     # ---- calibration and measurement ----------------------------------------------------------
+    # Every calibration puts the caller's geometry back once it is done.
     def calibrate_dc_offset(self):
         call("DAQ_Calibration_DCOffset")
 

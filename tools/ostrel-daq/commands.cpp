@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -13,9 +14,11 @@
 #include <vector>
 
 #include "OstrelDAQEngine.h"
+#include "board_session.h"
 #include "output_file.h"
 #include "progress_bar.h"
 #include "simulator.h"
+#include "stream_loss.h"
 #include "trace_plot.h"
 
 namespace ostrel_daq {
@@ -30,45 +33,6 @@ int Check(const char *function, int result) {
 
 namespace {
 
-// DAQ_CheckSystem, with the engine's own explanation when it fails: without a driver-access
-// library that names the library looked for and how to ask for simulated boards.
-int32_t CheckSystem() {
-    int32_t found = 0;
-    const int result = DAQ_CheckSystem(&found);
-    if (result < 0) {
-        const std::string status = EngineStatusText();
-        DAQ_CloseDevice();
-        if (!status.empty()) throw std::runtime_error(status);
-        throw EngineError("DAQ_CheckSystem", result);
-    }
-    return found;
-}
-
-// Opens one board for the lifetime of a command and always closes it.
-class OpenBoard {
-public:
-    explicit OpenBoard(int index) {
-        CheckSystem();
-        int32_t count = 0;
-        DAQ_GetDeviceNum(&count);
-        if (index >= count) {
-            DAQ_CloseDevice();
-            throw std::invalid_argument(
-                "no board " + std::to_string(index) + " (" + std::to_string(count) +
-                " on the bus" +
-                (count > 0 ? ": indices 0.." + std::to_string(count - 1) : std::string()) + ")");
-        }
-        const int result = DAQ_OpenDevice(index);
-        if (result != 0) {
-            DAQ_CloseDevice();
-            throw EngineError("DAQ_OpenDevice", result);
-        }
-    }
-    ~OpenBoard() { DAQ_CloseDevice(); }
-    OpenBoard(const OpenBoard &) = delete;
-    OpenBoard &operator=(const OpenBoard &) = delete;
-};
-
 int32_t Get(int32_t (*getter)(int32_t *)) {
     int32_t value = 0;
     getter(&value);
@@ -81,15 +45,6 @@ std::string Setting(int32_t (*getter)(int32_t, int32_t *), int lane) {
     int32_t value = INT32_MIN;
     getter(lane, &value);
     return value == INT32_MIN ? kUnset : std::to_string(value);
-}
-
-bool WaitForFrame(double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (DAQ_NewDataFrameAvailable() != 1) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
 }
 
 }  // namespace
@@ -165,44 +120,8 @@ int ShowInfo(const CommandLine &line) {
 namespace {
 
 constexpr size_t kPlotPoints = 2000;
-
-// Points per lane a record length must be a multiple of: models 6, 9 and 10 write the length in
-// groups of 4 points, model 7 (and the 0xE001 board, model code 0) in groups of 8.
-long RecordLengthStep(int model) {
-    switch (model) {
-    case 6: case 9: case 10: return 4;
-    case 7: case 0: return 8;
-    default: return 1;
-    }
-}
-
-std::string RatesText() {
-    float rate = 0;
-    int32_t count = 0;
-    DAQ_CheckSamplingRates(0, &rate, &count);
-    std::string text;
-    for (int code = 0; code < count; ++code) {
-        DAQ_CheckSamplingRates(code, &rate, &count);
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%s%d: %g", code ? ", " : "", code, rate);
-        text += entry;
-    }
-    return text + " MS/s";
-}
-
-// The divider code of --clock, checked against the open board's table.
-std::optional<int32_t> ClockOption(const CommandLine &line) {
-    if (!line.options.count("--clock")) return std::nullopt;
-    const long code = OptionInteger(line, "--clock", 0, 0, 1 << 20);
-    float rate = 0;
-    int32_t count = 0;
-    DAQ_CheckSamplingRates(0, &rate, &count);
-    if (code >= count)
-        throw std::invalid_argument("--clock must lie in 0.." + std::to_string(count - 1) +
-                                    " on this board (got " + std::to_string(code) +
-                                    "); its rates by divider code: " + RatesText());
-    return static_cast<int32_t>(code);
-}
+// acquire queues at most this many bytes of frames in the engine while it writes them out.
+constexpr double kAcquireQueueBytes = 256.0 * 1024 * 1024;
 
 }  // namespace
 
@@ -266,20 +185,10 @@ void PlayWave(int channel, const WaveSpec &wave) {
 
 int Acquire(const CommandLine &line) {
     // Everything that needs no board is checked first.
-    const int index = BoardArgument(line);
+    const AcquisitionSettings settings = ParseAcquisitionSettings(line);
     const long frames = OptionInteger(line, "--frames", 1, 1, 1000000);
-    const long length = OptionInteger(line, "--record-length", 1024, 32, 1 << 20);
-    const long records = OptionInteger(line, "--records", 64, 1, 1 << 24);
     const double timeout = OptionNumberIn(line, "--timeout", 5.0, 0.001, kMaxTimeout, "s");
-    const bool loopback = OptionFlag(line, "--loopback");
-    std::vector<WaveSpec> waves;
-    if (line.options.count("--awg")) {
-        std::stringstream stream(line.options.at("--awg"));
-        std::string item;
-        while (std::getline(stream, item, ',')) waves.push_back(ParseWaveSpec(item, "--awg"));
-        if (waves.empty() || waves.size() > 2)
-            throw std::invalid_argument("--awg takes one or two waveforms (channels 0 and 1)");
-    }
+    const bool allowLoss = OptionFlag(line, "--allow-loss");
     const std::string output = OptionText(line, "--output", "");
     const std::string plot = OptionText(line, "--plot", "");
     if (output.empty() && plot.empty())
@@ -293,78 +202,63 @@ int Acquire(const CommandLine &line) {
     std::optional<AtomicFile> plotFile;
     if (!plot.empty()) plotFile.emplace(plot);
 
-    OpenBoard board(index);
-    int32_t model = -1;
-    DAQ_GetDeviceModel(index, &model);
-    const int lanes = Get(DAQ_GetADCNumber);
-    const long maximum = Get(DAQ_GetMaxRecordLength);
-    const long step = RecordLengthStep(model);
-    if (length > maximum || length % step != 0) {
-        throw std::invalid_argument(
-            "--record-length must lie in 32.." + std::to_string(maximum) +
-            (step > 1 ? " and be a multiple of " + std::to_string(step) : std::string()) +
-            " on this board (got " + std::to_string(length) + ")");
-    }
-    // A ring of four frames must stay within 2 GiB.
-    const long mostRecords = (1L << 28) / (static_cast<long>(lanes) * length);
-    if (records > mostRecords)
-        throw std::invalid_argument("--records must lie in 1.." + std::to_string(mostRecords) +
-                                    " for a record length of " + std::to_string(length) +
-                                    " on this board (got " + std::to_string(records) + ")");
-    const std::optional<int32_t> clock = ClockOption(line);
-    const int channels = Get(AWG_GetnelNum);
-    if ((loopback || !waves.empty()) && channels == 0)
-        throw std::invalid_argument(std::string(loopback ? "--loopback" : "--awg") +
-                                    " needs a board with a waveform generator (models 6 and 9: "
-                                    "device IDs A002 and A006)");
-
-    if (clock) Check("DAQ_SetSamplingRate", DAQ_SetSamplingRate(*clock));
-    if (loopback && SimulatedLoopback(index, 1) != 0)
-        throw std::invalid_argument("--loopback needs simulated boards (--simulate)");
-    for (size_t channel = 0; channel < waves.size(); ++channel)
-        PlayWave(static_cast<int>(channel), waves[channel]);
-    Check("DAQ_ConfigAcquisition", DAQ_ConfigAcquisition(static_cast<uint32_t>(length),
-                                                         static_cast<uint32_t>(records)));
-    // The frame in force, as the engine reports it. It raises the record count of short frames
-    // and returns the first R records of each: the buffers hold the larger of the two counts,
-    // the file gets what the readout returns.
-    int32_t lengthInForce = 0, recordsInForce = 0;
-    DAQ_GetRecordLength(&lengthInForce);
-    DAQ_GetRecordNumber(&recordsInForce);
-    if (lengthInForce <= 0 || recordsInForce <= 0)
-        throw std::runtime_error("the engine reports no frame geometry after configuring");
-    const long recordsReturned = std::min<long>(recordsInForce, records);
-    const long points = static_cast<long>(lengthInForce) * recordsReturned;
-    const size_t capacity = static_cast<size_t>(std::max<long>(lengthInForce, length)) *
-                            static_cast<size_t>(std::max<long>(recordsInForce, records));
-    std::vector<std::vector<int16_t>> buffers(4, std::vector<int16_t>(capacity));
+    OpenBoard board(settings.board);
+    const ConfiguredAcquisition acquisition = ConfigureAcquisition(settings);
+    const int lanes = acquisition.lanes;
+    const long points = acquisition.points;
+    std::vector<std::vector<int16_t>> buffers(4, std::vector<int16_t>(static_cast<size_t>(points)));
     int16_t *pointers[4];
     for (int lane = 0; lane < 4; ++lane) pointers[lane] = buffers[lane].data();
     if (file) file->Begin(static_cast<int>(frames), lanes, points);
-    uint32_t divider = 0;
-    float megasamples = 0;
-    DAQ_GetSamplingRate(&divider, &megasamples);
 
+    // Consecutive frames through the engine's queue: a frame with records missing, or a gap
+    // before a frame, is a loss the command reports instead of saving it as whole.
+    const double frameBytes = acquisition.FrameBytes();
+    const long ringFrames = std::clamp<long>(
+        std::min<long>(frames, static_cast<long>(kAcquireQueueBytes / frameBytes)), 2, 1024);
+    StreamLoss loss;
     ProgressBar progress("acquire");
     const auto started = std::chrono::steady_clock::now();
-    Check("DAQ_StartAcquisition", DAQ_StartAcquisition());
+    // A full queue drops the new frame: the frames queued first stay consecutive.
+    Check("DAQ_StreamStart",
+          DAQ_StreamStart(static_cast<int32_t>(ringFrames), DAQ_STREAM_DROP_NEWEST));
+    struct StopStream {
+        ~StopStream() { DAQ_StreamStop(); }
+    } stopStream;
+    const int32_t timeoutMs = static_cast<int32_t>(std::ceil(timeout * 1000.0));
     for (long frame = 0; frame < frames; ++frame) {
-        if (!WaitForFrame(timeout)) {
-            DAQ_StopAcquisition();
+        DAQ_FrameInfo info{};
+        info.size = sizeof info;
+        const int32_t result =
+            DAQ_StreamRead(pointers[0], pointers[1], pointers[2], pointers[3],
+                           static_cast<uint32_t>(points), &info, timeoutMs);
+        if (result == DAQ_TIMEOUT) {
             char text[96];
             std::snprintf(text, sizeof text, "no frame within %g s (frame %ld of %ld)", timeout,
                           frame + 1, frames);
             throw std::runtime_error(text);
         }
-        Check("DAQ_GetLatestFrame",
-              DAQ_GetLatestFrame(pointers[0], pointers[1], pointers[2], pointers[3]));
+        Check("DAQ_StreamRead", result);
+        loss.Add(info);
+        if (StreamLoss::Lossy(info) && !allowLoss) {
+            char text[256];
+            std::snprintf(text, sizeof text,
+                          "frame %ld of %ld (sequence %llu) came with %u of %u records after %llu "
+                          "lost frames; nothing was saved (--allow-loss keeps frames with loss)",
+                          frame + 1, frames, static_cast<unsigned long long>(info.frameSequence),
+                          info.recordsValid, info.recordsExpected,
+                          static_cast<unsigned long long>(info.framesLostBefore));
+            throw std::runtime_error(text);
+        }
         if (file) file->Write(static_cast<int>(frame), pointers);
+        // Once the run is under way (a loss at its very start goes unnoticed).
+        if (frame == 0) SkipSimulatedRecords(settings);
         progress.Update(static_cast<double>(frame + 1) / static_cast<double>(frames),
                         std::to_string(frame + 1) + "/" + std::to_string(frames));
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    DAQ_StopAcquisition();
+    Check("DAQ_StreamStop", DAQ_StreamStop());
     progress.Finish();
     if (file) file->Commit();
     if (plotFile) {
@@ -373,23 +267,25 @@ int Acquire(const CommandLine &line) {
         const size_t shown = std::min<size_t>(static_cast<size_t>(points), kPlotPoints);
         char title[192];
         std::snprintf(title, sizeof title,
-                      "board %d (model %d), first %zu points of the last frame, %g MS/s%s", index,
-                      model, shown, megasamples, loopback ? ", generator looped back" : "");
-        const std::string svg = TracePlot(traces, shown, megasamples, title);
+                      "board %d (model %d), first %zu points of the last frame, %g MS/s%s",
+                      settings.board, acquisition.model, shown, acquisition.megasamples,
+                      settings.loopback ? ", generator looped back" : "");
+        const std::string svg = TracePlot(traces, shown, acquisition.megasamples, title);
         std::fwrite(svg.data(), 1, svg.size(), plotFile->Stream());
         plotFile->Commit();
     }
     // Rates over the whole run, from the start to the last frame read; the frames read are
     // distinct, so they cannot outrun the board, and the board's own rate bounds what is shown.
-    const double frameBytes = 2.0 * lanes * static_cast<double>(points);
-    const double boardMBps = megasamples * lanes * 2.0;
+    const double boardMBps = acquisition.megasamples * lanes * 2.0;
     const double measuredMBps =
         std::min(frames * frameBytes / std::max(seconds, 1e-9) / 1e6, boardMBps);
-    std::printf("%ld frame%s of %d lane%s x %ld points (%ld records of %d) in %.4f s: %.1f frames/s, "
+    std::printf("%ld frame%s of %d lane%s x %ld points (%ld records of %ld) in %.4f s: %.1f frames/s, "
                 "%.1f MB/s read (the board produces %.1f MB/s at %g MS/s)\n",
                 frames, frames == 1 ? "" : "s", lanes, lanes == 1 ? "" : "s", points,
-                recordsReturned, lengthInForce, seconds, frames / std::max(seconds, 1e-9),
-                measuredMBps, boardMBps, megasamples);
+                acquisition.records, acquisition.recordLength, seconds,
+                frames / std::max(seconds, 1e-9), measuredMBps, boardMBps,
+                acquisition.megasamples);
+    if (loss.Any()) std::printf("lost: %s\n", loss.Text().c_str());
     if (file) std::printf("written to %s\n", output.c_str());
     if (plotFile)
         std::printf("scope trace of the last frame's first %zu points written to %s\n",

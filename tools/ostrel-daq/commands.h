@@ -36,6 +36,7 @@ void PlayWave(int channel, const WaveSpec &wave);
 int ListBoards(const CommandLine &line);
 int ShowInfo(const CommandLine &line);
 int Acquire(const CommandLine &line);
+int Record(const CommandLine &line);
 int Calibrate(const CommandLine &line);
 int Bandwidth(const CommandLine &line);
 int Generate(const CommandLine &line);

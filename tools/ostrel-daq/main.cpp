@@ -1,5 +1,5 @@
-// ostrel-daq: list boards, show a board, acquire frames to a file, calibrate, test the DMA path
-// and drive the waveform generator, from a shell.
+// ostrel-daq: list boards, show a board, acquire or record frames to a file, calibrate, test the
+// DMA path and drive the waveform generator, from a shell.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -32,19 +32,42 @@ const std::map<std::string, Command> &Commands() {
         {"acquire",
          {Acquire,
           "acquire N [--output FILE] [--plot FILE.svg] [--frames K] [--record-length L] "
-          "[--records R] [--clock CODE] [--timeout S] [--loopback] [--awg WAVE[,WAVE]]",
-          "Acquires K frames (default 1, up to 1000000) of board N. Each frame holds at least R "
-          "records (default 64; the engine raises the count so that a frame holds at least "
-          "524288 points) of L points per lane (default 1024; 32 up to the board's maximum, a "
-          "multiple of 4 on models 6, 9 and 10 and of 8 on model 7). --output FILE: .csv (one "
-          "row per point) or .npy (int16 array (frames, lanes, points)); --plot FILE.svg: a "
-          "scope trace of the last frame. Files appear only complete. --clock selects a "
-          "clock-divider code of the board's table (see 'info'); --timeout bounds the wait for "
+          "[--records R] [--clock CODE] [--timeout S] [--allow-loss] [--loopback] "
+          "[--awg WAVE[,WAVE]] [--skip-records C]",
+          "Acquires K consecutive frames (default 1, up to 1000000) of board N. Each frame holds "
+          "R records (default 64) of L points per lane (default 1024; 32 up to the board's "
+          "maximum, a multiple of 4 on models 6, 9 and 10 and of 8 on model 7); below 524288 "
+          "points per frame the engine raises the records per board frame and delivers the first "
+          "R, so consecutive frames are not contiguous in time. A frame with records missing, or "
+          "frames lost between two, ends the command with status 1 and no file; --allow-loss "
+          "keeps such frames (missing records read 0) and prints what was lost. --output FILE: "
+          ".csv (one row per point) or .npy (int16 array (frames, lanes, points)); --plot "
+          "FILE.svg: a scope trace of the last frame. Files appear only complete. --clock selects "
+          "a clock-divider code of the board's table (see 'info'); --timeout bounds the wait for "
           "each frame (default 5 s, at most 86400). --awg plays waveforms on the generator "
           "(models 6 and 9) before acquiring, channel 0 then 1, each SHAPE:FREQUENCY:AMPLITUDE"
           "[:OFFSET[:DUTY]] such as sine:1e6:2; --loopback feeds the simulated generator into "
           "the ADC lanes, e.g. 'ostrel-daq --simulate A006 --loopback acquire 0 --awg "
-          "sine:1e6:2,square:2e6:1 --plot trace.svg'."}},
+          "sine:1e6:2,square:2e6:1 --plot trace.svg'. --skip-records C (simulated boards) has "
+          "the board leave out C records once the first frame is in, to see how a loss is "
+          "reported."}},
+        {"record",
+         {Record,
+          "record N --duration S --output FILE.npy [--ring-frames K] [--allow-loss] "
+          "[--record-length L] [--records R] [--clock CODE] [--loopback] [--awg WAVE[,WAVE]] "
+          "[--skip-records C]",
+          "Records every frame of board N for S seconds (0.001..86400) into FILE.npy, an int16 "
+          "array (frames, lanes, points), and beside it FILE.frames.csv: per frame its sequence "
+          "number, completion time (ns, monotonic clock), records valid, records expected and "
+          "flags (1 complete, 2 frames lost before it). Geometry, --clock, --loopback, --awg and "
+          "--skip-records as for 'acquire'. Frames below 524288 points (L x R x lanes) are raised "
+          "by the engine to more records per board frame, of which each frame keeps the first "
+          "R: consecutive frames are then not contiguous in time (the completion times show the "
+          "spacing). K frames (2..1024, default 64) wait in the engine's queue; when the file "
+          "cannot keep up the oldest is dropped. Files appear only complete, shown by a progress "
+          "bar of frames, MB/s and loss. Anything lost (a gap in the sequence, a frame with "
+          "records missing, which read 0) gives exit status 1, with the files kept and the loss "
+          "printed; --allow-loss makes it status 0."}},
         {"calibrate",
          {Calibrate, "calibrate N",
           "Runs the DC-offset calibration of board N over every front-end setting and prints "

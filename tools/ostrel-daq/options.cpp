@@ -13,7 +13,7 @@ namespace {
 
 // Options that take no value.
 bool IsHelp(const std::string &name) { return name == "--help" || name == "-h"; }
-bool IsFlag(const std::string &name) { return name == "--loopback"; }
+bool IsFlag(const std::string &name) { return name == "--loopback" || name == "--allow-loss"; }
 
 std::string Number(double value) {
     char text[32];

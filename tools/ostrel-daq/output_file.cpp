@@ -58,21 +58,25 @@ void ForgetTemporary(int slot) {
     if (slot >= 0) g_temporaryUsed[slot] = 0;
 }
 
-// NPY format version 1.0: magic, version, header length, a Python dict padded to 64 bytes.
-std::string NumpyHeader(int frames, int lanes, long points) {
+}  // namespace
+
+std::string NumpyHeader(uint64_t frames, int lanes, long points, size_t totalBytes) {
     std::string dict = "{'descr': '<i2', 'fortran_order': False, 'shape': (" +
                        std::to_string(frames) + ", " + std::to_string(lanes) + ", " +
                        std::to_string(points) + "), }";
+    // Magic and version (8 bytes), the dictionary's length (2), the dictionary, a line end.
     const size_t unpadded = 10 + dict.size() + 1;
-    dict.append((64 - unpadded % 64) % 64, ' ');
+    const size_t size = totalBytes != 0 ? totalBytes : unpadded + (64 - unpadded % 64) % 64;
+    if (size < unpadded || size - 10 > 0xFFFF)
+        throw std::logic_error("a .npy header of " + std::to_string(unpadded) +
+                               " bytes does not fit in " + std::to_string(size));
+    dict.append(size - unpadded, ' ');
     dict.push_back('\n');
     std::string header("\x93NUMPY\x01\x00", 8);
     header.push_back(static_cast<char>(dict.size() & 0xFF));
     header.push_back(static_cast<char>(dict.size() >> 8));
     return header + dict;
 }
-
-}  // namespace
 
 bool EndsWith(const std::string &text, const std::string &suffix) {
     return text.size() >= suffix.size() &&

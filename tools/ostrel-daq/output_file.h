@@ -52,6 +52,11 @@ private:
     long points_ = 0;
 };
 
+// The header of a .npy file (format 1.0) of int16 frames (frames, lanes, points): totalBytes long
+// (a multiple of 64 keeps the data aligned), or the shortest multiple of 64 when 0. Throws
+// std::logic_error when the shape does not fit in totalBytes.
+std::string NumpyHeader(uint64_t frames, int lanes, long points, size_t totalBytes = 0);
+
 bool EndsWith(const std::string &text, const std::string &suffix);
 
 }  // namespace ostrel_daq

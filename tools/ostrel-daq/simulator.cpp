@@ -18,21 +18,22 @@ namespace ostrel_daq {
 
 namespace {
 
-using SetLoopbackFunction = int (*)(int board, int enabled);
+// Both controls the tool uses take (board, value) and return 0 or -1.
+using BoardControlFunction = int (*)(int board, int value);
 
 #if defined(_WIN32)
-SetLoopbackFunction FindSetLoopback() {
+BoardControlFunction FindSimulatorControl(const char *name) {
     const HMODULE simulator = GetModuleHandleA("OstrelBoardSim.dll");
     if (simulator == nullptr) return nullptr;
-    return reinterpret_cast<SetLoopbackFunction>(
-        reinterpret_cast<void *>(GetProcAddress(simulator, "SIM_SetLoopback")));
+    return reinterpret_cast<BoardControlFunction>(
+        reinterpret_cast<void *>(GetProcAddress(simulator, name)));
 }
 #else
-SetLoopbackFunction FindSetLoopback() {
+BoardControlFunction FindSimulatorControl(const char *name) {
     // Only a simulator the engine has loaded already; never load one here.
     void *simulator = dlopen("libOstrelBoardSim.so.0", RTLD_NOW | RTLD_NOLOAD);
     if (simulator == nullptr) return nullptr;
-    return reinterpret_cast<SetLoopbackFunction>(dlsym(simulator, "SIM_SetLoopback"));
+    return reinterpret_cast<BoardControlFunction>(dlsym(simulator, name));
 }
 #endif
 
@@ -49,8 +50,13 @@ void RequestSimulatedBoards(const std::string &deviceIds) {
 }
 
 int SimulatedLoopback(int board, int enabled) {
-    const SetLoopbackFunction setLoopback = FindSetLoopback();
+    const BoardControlFunction setLoopback = FindSimulatorControl("SIM_SetLoopback");
     return setLoopback != nullptr ? setLoopback(board, enabled) : -1;
+}
+
+int SimulatedSkipRecords(int board, int count) {
+    const BoardControlFunction skipRecords = FindSimulatorControl("SIM_SkipRecords");
+    return skipRecords != nullptr ? skipRecords(board, count) : -1;
 }
 
 std::string DriverLibraryLine(bool *simulated) {
