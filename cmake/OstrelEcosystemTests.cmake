@@ -15,7 +15,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     "list|--simulate A006,A001 list|2 boards"
     "info|--simulate A005 info 0|lanes 4, max record length 8192"
     "acquire|--simulate A006 acquire 0 --frames 2 --record-length 256 --records 64 --output frames.csv --allow-loss|2 frames of 2 lanes"
-    "record|--simulate A001 record 0 --duration 0.5 --clock 9 --record-length 1000 --records 525 --output run.npy|written to run.npy, frame by frame information in run.frames.csv"
+    "record|--simulate A001 record 0 --duration 3 --clock 9 --record-length 1000 --records 525 --output run.npy|written to run.npy, frame by frame information in run.frames.csv"
     "calibrate|--simulate A002 calibrate 0|16 entries"
     "bandwidth|--simulate A001 bandwidth 0|1310720 bytes"
     "awg|--simulate A006 awg 0 --channel 1 --shape square --frequency 2.5e6 --duty 0.3|channel 1: square"
