@@ -184,7 +184,8 @@ bool RecordScanner::Examine(uint32_t slot) {
     const uint32_t tag = LoadRecordTag(layout_.SlotTrailers[slot]);
     if (tag == layout_.LastSlotTags[slot]) return false;
     // Accept only a record that follows the one written before it (for slot 0 that is the last
-    // slot of chunk 15); otherwise the slot is examined again in the next pass.
+    // slot of chunk 15), or one written after the newest record taken (below); otherwise the slot
+    // is examined again in the next pass.
     const uint32_t previousSlot = slot == 0 ? layout_.DmaSlotCount - 1 : slot - 1;
     uint32_t previousTag = LoadRecordTag(layout_.SlotTrailers[previousSlot]);
     const uint32_t slotsPerChunk = layout_.DmaSlotCount / kDmaChunks;
@@ -192,22 +193,37 @@ bool RecordScanner::Examine(uint32_t slot) {
         // The chunk before was marked empty for its next lap: its last record was this one's.
         previousTag = forgottenLastTags_[previousSlot / slotsPerChunk];
     }
-    if ((previousTag + 1u) % layout_.RingSlotCount != tag) return false;
+    const uint32_t ringSlots = layout_.RingSlotCount;
+    // A tag that does not follow may still be the board's next record: where the slot before it
+    // holds the newest record taken, whatever the slot holds now was written after that one, and
+    // the tags it skipped are records the board left out (a gap). Waiting for it to follow would
+    // lose it for good.
+    const bool follows = (previousTag + 1u) % ringSlots == tag;
+    const bool afterGap = !follows && followingBoard_ && slot == scanStart_ &&
+                          (previousTag + 1u) % ringSlots == expectedTag_;
+    if (!follows && !afterGap) return false;
     // A ring record taken already refuses the same tag again (a board repeating itself), unless it
     // was taken in a lap before: then its frame was never recycled (the board went on past it
     // without a record being taken there), and the record opens the frame anew.
     if (layout_.RingRecordFilled[tag] != 0) {
         const uint32_t frame = tag / layout_.RecordsPerFrame;
-        if (AbsoluteRecord(tag, slot) / layout_.RecordsPerFrame <= frameNumber_[frame]) return false;
+        if (AbsoluteRecord(tag, slot, afterGap) / layout_.RecordsPerFrame <= frameNumber_[frame])
+            return false;
     }
-    return Accept(slot, tag);
+    if (!Accept(slot, tag, afterGap)) return false;
+    // Written after the newest record, it is the board's newest however far the tags jumped.
+    if (afterGap) {
+        expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
+        scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
+    }
+    return true;
 }
 
-bool RecordScanner::Accept(uint32_t slot, uint32_t tag) {
+bool RecordScanner::Accept(uint32_t slot, uint32_t tag, bool afterNewest) {
     const uint32_t recordsPerFrame = layout_.RecordsPerFrame;
     const uint32_t frame = tag / recordsPerFrame;
     const uint32_t index = tag - frame * recordsPerFrame;
-    uint64_t record = AbsoluteRecord(tag, slot);
+    uint64_t record = AbsoluteRecord(tag, slot, afterNewest);
     uint64_t number = record / recordsPerFrame;
     // The run's first frame is the first one the board began after the start.
     if (!haveNewest_) firstFrame_ = index == 0 ? number : number + 1;
@@ -342,7 +358,7 @@ void RecordScanner::RecycleFrame(uint32_t frame) {
 // no descriptor was queued are lost, their tags consumed) the tag tells the gap only up to whole
 // laps of the ring; the time since the start at the board's record rate tells the laps. A tag
 // behind the newest (taken late within a pass) is a record before it.
-uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
+uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot, bool afterNewest) const {
     if (!haveNewest_) return tag;
     const uint32_t ring = layout_.RingSlotCount;
     const uint32_t newestTag = newestTag_;
@@ -364,7 +380,7 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
     // More than half a ring ahead reads as a record from before the newest, taken late, when its
     // frame is still the one its ring frame holds and its place there is empty; a place taken
     // already means the board went on past the tag instead (a gap of more than half a ring).
-    if (ahead > ring / 2 && !boardMovedOn && newestRecord_ >= ring - ahead) {
+    if (ahead > ring / 2 && !afterNewest && !boardMovedOn && newestRecord_ >= ring - ahead) {
         const uint64_t behind = newestRecord_ - (ring - ahead);
         const uint32_t frame = tag / layout_.RecordsPerFrame;
         if (layout_.RingRecordFilled[tag] == 0 && frameRecordCounts_[frame] > 0 &&
@@ -373,7 +389,7 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot) const {
         }
     }
     // The same tag as the newest one is the same record, unless the board has gone on by laps.
-    if (ahead == 0 && !boardMovedOn) return newestRecord_;
+    if (ahead == 0 && !afterNewest && !boardMovedOn) return newestRecord_;
     uint64_t candidate = newestRecord_ + (ahead == 0 ? ring : ahead);
     if (predicted > static_cast<double>(candidate)) {
         const double laps = (predicted - static_cast<double>(candidate)) / ring;

@@ -63,12 +63,13 @@ private:
     void FollowBoard(uint32_t slot, uint32_t tag);
     // The tag rules for one slot; true when its record was copied into the ring.
     bool Examine(uint32_t slot);
-    bool Accept(uint32_t slot, uint32_t tag);
+    // afterNewest: the record is known to have been written after the newest one taken.
+    bool Accept(uint32_t slot, uint32_t tag, bool afterNewest);
     void CompleteFrame(uint32_t frame);
     void RecycleFrame(uint32_t frame);
     void PublishStatistics();
     // The board's running record number of a tag (tags wrap every ring); see the definition.
-    uint64_t AbsoluteRecord(uint32_t tag, uint32_t slot) const;
+    uint64_t AbsoluteRecord(uint32_t tag, uint32_t slot, bool afterNewest = false) const;
     void ObserveBoard();
     double PredictedBoardRecord() const;
     // Stream: copies a record into its frame's slot (taking one for a frame's first record).

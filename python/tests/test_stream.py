@@ -181,8 +181,6 @@ def test_loss_is_reported_as_asked_and_counted_exactly(on_loss, skipped):
                 assert not caught and not loss_warnings
 
 
-@pytest.mark.xfail(strict=True, reason="the engine refuses the first record after a gap in the "
-                                        "tags, so one record more than the board left out is lost")
 @pytest.mark.parametrize("skipped", [1, 10])
 def test_records_lost_are_exactly_those_left_out(skipped):
     with slow_sines_board() as board:
