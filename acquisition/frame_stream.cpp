@@ -83,6 +83,12 @@ OSTREL_API int32_t DAQ_StreamStart(int32_t ringFrames, int32_t overflowPolicy) n
     if (lanes != 1 && lanes != 2 && lanes != 4) return DAQ_ERROR;
 
     const uint32_t records = std::min(acquisition.RecordNumber, acquisition.RecordsPerFrame);
+    // The queue's samples stay within half the machine's memory: a larger one would be granted
+    // by an overcommitting system and end the process once its frames are written.
+    const uint64_t physical = os::PhysicalMemoryBytes();
+    const uint64_t queueBytes = static_cast<uint64_t>(ringFrames + kStreamSpareSlots) * records *
+                                acquisition.RecordPoints * sizeof(int16_t);
+    if (physical != 0 && queueBytes > physical / 2) return DAQ_ERROR;
     std::unique_ptr<StreamQueue> queue =
         StreamQueue::Create(static_cast<uint32_t>(ringFrames), overflowPolicy, records,
                             acquisition.RecordPoints);

@@ -28,6 +28,7 @@
 
 #include "OstrelBoardSim.h"
 #include "OstrelDAQEngine.h"
+#include "platform/os/os_services.h"
 #include "support/guarded_buffer.h"
 #include "support/open_model_board.h"
 
@@ -1010,6 +1011,35 @@ TEST_P(StreamRefusal, RefusalsWriteNothingAndChangeNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, StreamRefusal, ::testing::ValuesIn(kModels), ModelName);
+
+// A queue of more than half the machine's memory is refused before anything is allocated or
+// started; a smaller one of the same frames starts. Frames of 128 MiB (one lane of 16384 x 4096
+// points) make a queue of 1024 too large on any machine of less than 258 GB.
+TEST(StreamMemory, QueueBeyondHalfTheMemoryIsRefused) {
+    const uint64_t physical = ostrel::os::PhysicalMemoryBytes();
+    ASSERT_GT(physical, 0u);
+    const uint64_t frameBytes = uint64_t{16384} * 4096 * sizeof(int16_t);
+    const int32_t tooMany = static_cast<int32_t>(
+        std::min<uint64_t>(1024, physical / 2 / frameBytes + 1));
+    if (uint64_t(tooMany + 5) * frameBytes <= physical / 2) GTEST_SKIP() << "a machine this large";
+    ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_IMMEDIATE), 0);
+    OpenModel(5);
+    ASSERT_EQ(DAQ_ConfigAcquisition(16384, 4096), 0);
+    EXPECT_EQ(DAQ_StreamStart(tooMany, DAQ_STREAM_DROP_OLDEST), -1) << tooMany << " frames";
+    EXPECT_EQ(DAQ_StreamStart(1024, DAQ_STREAM_FAIL), -1);
+    DAQ_FrameInfo info = BlankInfo();
+    std::vector<int16_t> lane(size_t{16384} * 4096);
+    EXPECT_EQ(DAQ_StreamRead(lane.data(), nullptr, nullptr, nullptr,
+                             static_cast<uint32_t>(lane.size()), &info, 0),
+              -1)
+        << "no stream was started";
+    if (uint64_t(2 + 5) * frameBytes <= physical / 2) {
+        ASSERT_EQ(DAQ_StreamStart(2, DAQ_STREAM_DROP_OLDEST), 0);
+        EXPECT_EQ(DAQ_StreamStop(), 0);
+    }
+    DAQ_CloseDevice();
+    SIM_Reset();
+}
 
 // ---- what ends a stream --------------------------------------------------------------------------
 

@@ -35,6 +35,10 @@ void RestoreThreadPriority();
 int64_t PerformanceCounter();
 int64_t PerformanceFrequency();
 
+// Bytes of physical memory of the machine (sysconf on POSIX, GlobalMemoryStatusEx on Windows); 0
+// when it cannot be told.
+uint64_t PhysicalMemoryBytes();
+
 // Starts a detached thread running body(argument) (_beginthread on Windows). The body ends by
 // returning. Returns false when the thread could not be created.
 using ThreadBody = void (*)(void *argument);

@@ -28,6 +28,13 @@ int64_t PerformanceCounter() {
 
 int64_t PerformanceFrequency() { return 1000000000LL; }
 
+uint64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageBytes = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageBytes <= 0) return 0;
+    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes);
+}
+
 namespace {
 
 struct ThreadStart {

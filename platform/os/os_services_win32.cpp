@@ -36,6 +36,13 @@ int64_t PerformanceFrequency() {
     return static_cast<int64_t>(frequency.QuadPart);
 }
 
+uint64_t PhysicalMemoryBytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    return static_cast<uint64_t>(status.ullTotalPhys);
+}
+
 namespace {
 
 struct ThreadStart {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "OstrelBoardSim.h"
@@ -148,6 +149,66 @@ void WaitAndRead(ByteReader &in, CallerView &view) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ReadFrame(in, view);
+}
+
+// The stream: starts with any queue and policy, reads into lanes sized exactly as promised (the
+// capacity given is the buffers' size) with an info of any claimed size, stops, and asks for the
+// latest frame's info. Queues are kept small enough for the fuzzer's memory limit.
+void StreamCall(ByteReader &in, CallerView &view) {
+    constexpr int32_t kRings[] = {2, 3, 4, 16, 1, 0, -1, 1024, 1025};
+    switch (in.Below(5)) {
+        case 0: {
+            const int32_t ring =
+                in.Byte() < 240 ? kRings[in.Below(std::size(kRings))] : in.Int();
+            const int32_t policy = in.Byte() < 240 ? static_cast<int32_t>(in.Below(4)) - 1 : in.Int();
+            // laneSamples covers every lane of the largest board frame the engine may have.
+            const uint64_t frameBytes = std::max<uint64_t>(view.laneSamples, 1) * 4 * 2;
+            if (ring >= 2 && ring <= 1024 && frameBytes * static_cast<uint64_t>(ring + 5) >
+                                                  (256u << 20)) {
+                return;
+            }
+            EXPORT_CALL(DAQ_StreamStart(ring, policy));
+            break;
+        }
+        case 1:
+        case 2: {
+            if (view.laneSamples > kMaxLaneSamples) return;
+            const uint8_t shape = in.Byte();
+            uint64_t capacity = view.laneSamples;
+            if (shape % 4 == 1 && capacity > 0) capacity -= 1;
+            if (shape % 4 == 2) capacity = in.Below(64);
+            const std::size_t bytes = static_cast<std::size_t>(capacity) * sizeof(int16_t);
+            GuardedBuffer lane0(bytes), lane1(bytes), lane2(bytes), lane3(bytes);
+            int16_t *pointers[4] = {lane0.As<int16_t>(), lane1.As<int16_t>(),
+                                    lane2.As<int16_t>(), lane3.As<int16_t>()};
+            const uint8_t nulls = in.Byte();
+            for (int lane = 0; lane < 4; ++lane) {
+                if (nulls & (1u << lane)) pointers[lane] = nullptr;
+            }
+            GuardedValue<DAQ_FrameInfo> info;
+            const uint8_t infoShape = in.Byte();
+            // The size field says what the caller has; the buffer is exactly the header's struct.
+            uint32_t claimed = sizeof(DAQ_FrameInfo);
+            if (infoShape % 4 == 1) claimed = in.Below(sizeof(DAQ_FrameInfo));
+            if (infoShape % 4 == 2) claimed = in.U32();
+            std::memcpy(info.Pointer(), &claimed, sizeof claimed);
+            int32_t timeout = static_cast<int32_t>(in.Below(4));
+            if (in.Byte() >= 250) timeout = in.Int();
+            if (!view.Budget() || timeout > 5) timeout = timeout > 0 ? 0 : timeout;
+            EXPORT_CALL(DAQ_StreamRead(pointers[0], pointers[1], pointers[2], pointers[3],
+                                       static_cast<uint32_t>(capacity),
+                                       infoShape % 4 == 3 ? nullptr : info.Pointer(), timeout));
+            break;
+        }
+        case 3: EXPORT_CALL(DAQ_StreamStop()); break;
+        default: {
+            GuardedValue<DAQ_FrameInfo> info;
+            const uint32_t claimed = in.Bool() ? sizeof(DAQ_FrameInfo) : in.U32();
+            std::memcpy(info.Pointer(), &claimed, sizeof claimed);
+            EXPORT_CALL(DAQ_GetLatestFrameInfo(in.Bool() ? nullptr : info.Pointer()));
+            break;
+        }
+    }
 }
 
 std::size_t PoolBytes() {
@@ -489,6 +550,7 @@ void RunOperation(ByteReader &in, CallerView &view) {
         case 17: Measurement(in); break;
         case 18: case 19: Generator(in); break;
         case 20: DeviceInformation(in); break;
+        case 23: StreamCall(in, view); break;
         default: SimulatorControl(in, view); break;
     }
 }

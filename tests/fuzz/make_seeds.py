@@ -11,6 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OPEN, CLOSE, CONFIG, CONFIG_START, START, STOP, WAIT_READ, READ, STATUS = 0, 2, 3, 5, 6, 7, 8, 9, 10
 DMA, RECORD_SET, RECORD_GET, INPUTS, CALIBRATE, MEASURE, GENERATOR, INFO, SIM = (
     11, 12, 13, 14, 16, 17, 18, 20, 21)
+STREAM = 23
 LENGTHS = [0, 1, 31, 32, 33, 99, 100, 101, 1000, 1001, 1024, 4095, 4096, 8192, 16383, 16384,
            16385, 32768, 32769, 0x80000, 0x7FFFFFFF, 0xFFFFFFFF]
 NUMBERS = [0, 1, 2, 3, 4, 16, 17, 64, 128, 1000, 4096, 0x10000, 0x7FFFFFFF, 0x80000000,
@@ -38,6 +39,16 @@ def wait_read(milliseconds=19, null_unused=0):
 
 def fault(number, on=True):
     return [SIM, 0, number - 1, 1 if on else 0]
+
+
+def stream_start(ring_index=2, policy=0):
+    # ring 4 (kRings[2]); policy byte: Below(4) - 1, so policy + 1
+    return [STREAM, 0, 0, ring_index, 0, policy + 1]
+
+
+def stream_read(timeout=3, shape=0, info_shape=0):
+    claim = [20] if info_shape == 1 else []  # a claimed info size below the struct's
+    return [STREAM, 1, shape, 0, info_shape] + claim + [timeout, 0]
 
 
 def write(name, data):
@@ -69,6 +80,12 @@ def export_seeds(directory):
         seeds[f'inputs-{model}'] = (bus([model]) + open_board() +
                                     [INPUTS, 0, 1, 0, 1, 0] + [INPUTS, 0, 35, 0, 1, 0] +
                                     [INPUTS, 0, 1, 0, 1, 5] + [RECORD_SET, 4, 0, 15] + [RECORD_GET])
+        for policy in range(3):
+            seeds[f'stream{policy}-{model}'] = (
+                bus([model]) + open_board() + configure(1024, 64) + stream_start(2, policy) +
+                stream_read() * 3 + stream_read(shape=1) + stream_read(info_shape=1) +
+                [STREAM, 3] + stream_read(0) * 2 + [STREAM, 4, 1, 0] + configure(1024, 16) +
+                stream_read() + [CLOSE])
     seeds['switch-models'] = (bus([6, 5]) + open_board(0) + configure(4096, 64) + open_board(1) +
                               [DMA, 1] + [CLOSE] + [SIM, 3, 0, 3] + open_board(0) + [DMA, 1])
     for number in FAULTS:
