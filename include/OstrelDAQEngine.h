@@ -264,7 +264,8 @@ enum { DAQ_STREAM_DROP_OLDEST = 0, DAQ_STREAM_DROP_NEWEST = 1, DAQ_STREAM_FAIL =
 /* Starts acquiring the configured geometry into a queue of ringFrames frames (2 to 1024) with the
    given overflow policy. The run's first frame is the first that begins after the start. DAQ_OK,
    or DAQ_ERROR with nothing changed when nothing is configured, an argument is out of range, an
-   acquisition already runs, or the memory of the queue cannot be had. The queue's memory is kept
+   acquisition already runs, or the memory of the queue cannot be had (a queue of more than half
+   the machine's physical memory, ringFrames + 5 frames, is refused). The queue's memory is kept
    until the next DAQ_StreamStart, configuration or close, so frames queued before a stop can
    still be read. */
 OSTREL_API int32_t DAQ_StreamStart(int32_t ringFrames, int32_t overflowPolicy) OSTREL_NOEXCEPT;

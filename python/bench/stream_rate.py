@@ -1,5 +1,5 @@
-"""Frame rate of a Python stream reader (ostrel package, Stream.read into one preallocated array)
-beside the same loop in C (ostrel-frame-rate ... stream), in the same run, on the simulated board
+"""Frame rate of a Python stream reader (ostrel package: Stream.read into one preallocated array,
+and `for frame in stream`, a new array per frame) beside the same loop in C (ostrel-frame-rate ... stream), in the same run, on the simulated board
 with its DMA at full speed. Both fill the queue of 64 frames, stop the stream and time the reads of
 what it queued, round after round: the figure is the reader's own pace, with neither the simulated
 board nor the acquisition thread on the cores meanwhile. With maxrate (the default) the simulated
@@ -48,7 +48,9 @@ def c_rate(device, length, records, frames, pacing):
     return float(re.match(r"([0-9.]+) frames/s", output).group(1))
 
 
-def python_rate(device, length, records, frames, pacing):
+def python_rate(device, length, records, frames, pacing, iterate=False):
+    """Frames per second of stream.read(out) into one array, or with iterate of `for frame in
+    stream`, which gives every frame an array of its own."""
     sim.reset()
     sim.set_boards([device])
     sim.set_dma_pacing(sim.Pacing.IMMEDIATE if pacing == "immediate" else sim.Pacing.MAXRATE)
@@ -68,8 +70,14 @@ def python_rate(device, length, records, frames, pacing):
                         raise SystemExit("the queue did not fill within 30 s")
             # Stopped: the queued frames are read with nothing else running.
             start = time.perf_counter()
-            while read < frames and stream.read(out, timeout=0) is not None:
-                read += 1
+            if iterate:
+                for _frame in stream:
+                    read += 1
+                    if read == frames:
+                        break
+            else:
+                while read < frames and stream.read(out, timeout=0) is not None:
+                    read += 1
             reading += time.perf_counter() - start
     return frames / reading
 
@@ -79,15 +87,17 @@ def main(arguments):
     length = int(arguments[1]) if len(arguments) > 1 else 1024
     records = int(arguments[2]) if len(arguments) > 2 else 1024
     frames = int(arguments[3]) if len(arguments) > 3 else 300
-    rounds = int(arguments[4]) if len(arguments) > 4 else 5
+    rounds = int(arguments[4]) if len(arguments) > 4 else 9
     pacing = arguments[5] if len(arguments) > 5 else "maxrate"
     if pacing not in ("maxrate", "immediate"):
         raise SystemExit(f"pacing must be maxrate or immediate, not {pacing!r}")
-    c_rates, python_rates = [], []
-    for _ in range(rounds):  # interleaved, so that both see the same machine
+    c_rates, python_rates, iterate_rates = [], [], []
+    for _ in range(rounds):  # interleaved, so that all three see the same machine
         c_rates.append(c_rate(device, length, records, frames, pacing))
         python_rates.append(python_rate(device, length, records, frames, pacing))
+        iterate_rates.append(python_rate(device, length, records, frames, pacing, iterate=True))
     c_median, python_median = statistics.median(c_rates), statistics.median(python_rates)
+    iterate_median = statistics.median(iterate_rates)
     lanes = 4 if device.upper() == "A005" else 2 if device.upper() in ("A002", "A006") else 1
     megabytes = 2 * lanes * length * records / 2**20
     print(f"{device}, frames of {lanes} lanes x {length * records} points ({megabytes:g} MiB), "
@@ -95,7 +105,14 @@ def main(arguments):
     print(f"  C       {c_median:8.1f} frames/s  (rounds: {', '.join(f'{r:.0f}' for r in c_rates)})")
     print(f"  Python  {python_median:8.1f} frames/s  (rounds: "
           f"{', '.join(f'{r:.0f}' for r in python_rates)})")
-    print(f"  Python / C = {python_median / c_median:.1%}")
+    print(f"  for frame in stream {iterate_median:8.1f} frames/s  (rounds: "
+          f"{', '.join(f'{r:.0f}' for r in iterate_rates)})")
+    print(f"  Python / C = {python_median / c_median:.1%} (read into one array), "
+          f"{iterate_median / c_median:.1%} (for frame in stream)")
+    # Round by round: the machine changes between rounds more than within one.
+    ratios = [p / c for p, c in zip(python_rates, c_rates)]
+    print(f"  per round, read / C: median {statistics.median(ratios):.1%}, "
+          f"range {min(ratios):.1%}..{max(ratios):.1%}")
 
 
 if __name__ == "__main__":
