@@ -55,6 +55,9 @@ void RecordScanner::BeginRun() {
     scanStart_ = 0;  // the first descriptor of a run fills chunk 0
     followingBoard_ = false;
     for (uint32_t &tag : forgottenLastTags_) tag = kNoRecordTag;
+    for (uint64_t &serial : forgetSerial_) serial = 0;
+    forgets_ = 0;
+    newestForgetSerial_ = 0;
 
     std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
     for (int frame = 0; frame < kRingFrames; ++frame) {
@@ -160,6 +163,7 @@ void RecordScanner::ForgetChunk(uint32_t chunk) {
         layout_.LastSlotTags[slot] = kNoRecordTag;
     }
     pendingSlots_[chunk] = slotsPerChunk;
+    forgetSerial_[chunk] = ++forgets_;
 }
 
 void RecordScanner::CatchUp() {
@@ -178,6 +182,7 @@ void RecordScanner::FollowBoard(uint32_t slot, uint32_t tag) {
     followingBoard_ = true;
     expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
     scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
+    newestForgetSerial_ = forgetSerial_[slot / (layout_.DmaSlotCount / kDmaChunks)];
 }
 
 bool RecordScanner::Examine(uint32_t slot) {
@@ -199,8 +204,18 @@ bool RecordScanner::Examine(uint32_t slot) {
     // the tags it skipped are records the board left out (a gap). Waiting for it to follow would
     // lose it for good.
     const bool follows = (previousTag + 1u) % ringSlots == tag;
-    const bool afterGap = !follows && followingBoard_ && slot == scanStart_ &&
-                          (previousTag + 1u) % ringSlots == expectedTag_;
+    bool afterGap = !follows && followingBoard_ && slot == scanStart_ &&
+                    previousTag != kNoRecordTag && (previousTag + 1u) % ringSlots == expectedTag_;
+    if (afterGap) {
+        // Written after the newest only if the board has begun this slot's lap since: the slot
+        // was marked empty when its chunk was queued, so anything in it came from the lap begun
+        // then. In the newest record's chunk that is its own lap; in the next chunk, the chunk
+        // must have been queued after the newest record's (otherwise the slot still holds a
+        // record of the lap before, one that was never taken).
+        const uint64_t lap = forgetSerial_[slot / slotsPerChunk];
+        afterGap = slot % slotsPerChunk != 0 ? lap == newestForgetSerial_
+                                             : lap > newestForgetSerial_;
+    }
     if (!follows && !afterGap) return false;
     // A ring record taken already refuses the same tag again (a board repeating itself), unless it
     // was taken in a lap before: then its frame was never recycled (the board went on past it
@@ -215,6 +230,7 @@ bool RecordScanner::Examine(uint32_t slot) {
     if (afterGap) {
         expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
         scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
+        newestForgetSerial_ = forgetSerial_[slot / slotsPerChunk];
     }
     return true;
 }

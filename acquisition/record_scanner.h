@@ -99,6 +99,11 @@ private:
     bool followingBoard_ = false;  // set by the first record taken in a run
     uint32_t forgottenLastTags_[kDmaChunks] = {};  // last slot's tag when ForgetChunk emptied it
     uint32_t pendingSlots_[kDmaChunks] = {};       // slots not taken since the chunk was queued
+    // Chunks queued so far in the run, the count at each chunk's latest queueing, and that of the
+    // newest record's chunk when it was taken: which laps came after which.
+    uint64_t forgets_ = 0;
+    uint64_t forgetSerial_[kDmaChunks] = {};
+    uint64_t newestForgetSerial_ = 0;
 
     // Frame numbering. Tags wrap every four frames; the scanner keeps the board's running record
     // number of the newest record taken and numbers the others from it.

@@ -97,21 +97,34 @@ protected:
     std::unique_ptr<FakeDma> dma;
     std::unique_ptr<StreamQueue> queue;
     std::unique_ptr<RecordScanner> scanner;
+    void ExpectFramesAsWritten(const std::set<uint64_t> &notTaken, uint64_t firstFrame = 0);
+
     int64_t pace = 1;
     uint64_t next = 0;  // the board's running record number
     std::set<uint64_t> produced;
 };
 
-TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
-    const GapCase &gap = GetParam();
-    pace = gap.pace;
-    Write(gap.before);
-    Lose(gap.gap);
-    Write(8 * kRecordsPerFrame);
+// A start over a buffer whose last slot holds a record of an earlier run.
+class StreamNumberingAtStart : public StreamNumbering {
+protected:
+    void SetUp() override {
+        StreamNumbering::SetUp();
+        dma->SetTag(dma->SlotCount() - 1, 1234);
+        scanner->BeginRun();
+    }
+};
 
-    // What each frame should hold: every record written, the first one after the gap included.
+// Every frame delivered holds exactly the records written to it (less those never taken), from
+// the right lap, in order; all but the last two frames are out. Sequence 0 is the board's frame
+// firstFrame, the first one the run saw begin.
+void StreamNumbering::ExpectFramesAsWritten(const std::set<uint64_t> &notTaken,
+                                            uint64_t firstFrame) {
     std::map<uint64_t, uint32_t> expectedValid;
-    for (const uint64_t record : produced) ++expectedValid[record / kRecordsPerFrame];
+    for (const uint64_t record : produced) {
+        if (notTaken.count(record) == 0 && record / kRecordsPerFrame >= firstFrame) {
+            ++expectedValid[record / kRecordsPerFrame - firstFrame];
+        }
+    }
     uint64_t lastFrame = 0;
     bool first = true;
     size_t delivered = 0;
@@ -129,8 +142,8 @@ TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
         const int16_t *samples = queue->Samples(slot);
         const uint8_t *filled = queue->Filled(slot);
         for (uint32_t index = 0; index < kRecordsPerFrame; ++index) {
-            const uint64_t record = frame.Sequence * kRecordsPerFrame + index;
-            const bool arrived = produced.count(record) == 1;
+            const uint64_t record = (frame.Sequence + firstFrame) * kRecordsPerFrame + index;
+            const bool arrived = produced.count(record) == 1 && notTaken.count(record) == 0;
             ASSERT_EQ(filled[index] != 0, arrived) << "record " << index;
             if (!arrived) continue;
             const int16_t value = FakeDma::ValueOf(static_cast<uint32_t>(record % kRingRecords),
@@ -144,6 +157,27 @@ TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
     // Every frame with records is out but the last two, which wait for the board to go on.
     EXPECT_GE(delivered + 2, expectedValid.size());
     EXPECT_LE(delivered, expectedValid.size());
+}
+
+TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
+    const GapCase &gap = GetParam();
+    pace = gap.pace;
+    Write(gap.before);
+    Lose(gap.gap);
+    Write(8 * kRecordsPerFrame);
+    // Every record written arrives, the first one after the gap included.
+    ExpectFramesAsWritten({});
+}
+
+// The run's first record does not follow what its predecessor's slot held at the start, and is
+// never taken. A lap of the DMA buffer later the newest record sits in the slot before it, and
+// until its chunk is queued again it still holds that record: an old one, not one the board wrote
+// after the newest (read so, it would open a frame a lap ahead and empty the one it belongs to).
+TEST_F(StreamNumberingAtStart, AnOldRecordNeverTakenIsNotTakenAsTheNextOne) {
+    Write(dma->SlotCount());  // one lap of the buffer; chunk 0 is not queued again yet
+    Write(8 * kRecordsPerFrame);
+    // Record 0 is never taken, so frame 1 is the first the run saw begin.
+    ExpectFramesAsWritten({0}, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gaps, StreamNumbering, ::testing::ValuesIn(kGaps),
