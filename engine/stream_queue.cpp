@@ -1,5 +1,6 @@
 #include "engine/stream_queue.h"
 
+#include <cstring>
 #include <limits>
 #include <new>
 #include <thread>
@@ -23,7 +24,7 @@ std::unique_ptr<StreamQueue> StreamQueue::Create(uint32_t ringFrames, int32_t po
     if (queue->slotSamples_ > std::numeric_limits<size_t>::max() / sizeof(int16_t) / slots) {
         return nullptr;
     }
-    // Not value-initialised: every record delivered is either copied in or zeroed on the way out.
+    // Not value-initialised here: zeroed below, once the rest has been had.
     queue->samples_.reset(new (std::nothrow) int16_t[queue->slotSamples_ * slots]);
     queue->filled_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(recordsPerSlot) * slots]());
     queue->slots_.reset(new (std::nothrow) StreamSlot[slots]);
@@ -35,6 +36,10 @@ std::unique_ptr<StreamQueue> StreamQueue::Create(uint32_t ringFrames, int32_t po
     for (uint32_t index = 0; index < ringFrames; ++index) {
         queue->order_[index].store(-1, std::memory_order_relaxed);
     }
+    // Every page is touched now, on the caller's thread: left to the acquisition thread, the
+    // first lap through the queue would cost it a page fault every few kilobytes of records, and
+    // on a busy or virtual machine that is enough to lose records from the first frames.
+    std::memset(queue->samples_.get(), 0, queue->slotSamples_ * slots * sizeof(int16_t));
     return queue;
 }
 

@@ -29,8 +29,9 @@ FrameRecorder::FrameRecorder(AtomicFile &file, int lanes, long points)
     const int count = frameBytes_ > (64u << 20) ? 2 : 3;
     for (int index = 0; index < count; ++index) {
         Batch batch;
+        // Zeroed, so that its pages are had now rather than while the first frames come in.
         batch.samples.reset(new int16_t[framesPerBatch_ * static_cast<size_t>(lanes) *
-                                        static_cast<size_t>(points)]);
+                                        static_cast<size_t>(points)]());
         batches_.push_back(std::move(batch));
         free_.push_back(index);
     }
