@@ -204,7 +204,8 @@ bool RecordScanner::Examine(uint32_t slot) {
     // the tags it skipped are records the board left out (a gap). Waiting for it to follow would
     // lose it for good.
     const bool follows = (previousTag + 1u) % ringSlots == tag;
-    bool afterGap = !follows && followingBoard_ && slot == scanStart_ &&
+    // A tag outside the ring is no record of this run (it names no place in the ring).
+    bool afterGap = !follows && tag < ringSlots && followingBoard_ && slot == scanStart_ &&
                     previousTag != kNoRecordTag && (previousTag + 1u) % ringSlots == expectedTag_;
     if (afterGap) {
         // Written after the newest only if the board has begun this slot's lap since: the slot

@@ -267,6 +267,22 @@ TEST_F(ScannerTest, NewRecordsAcrossTheLastSlotAreTakenInTheBoardsOrder) {
     EXPECT_EQ(RecordsReceived(), 3645);
 }
 
+// Where the board goes on next, a tag that names no place in the ring (left from another
+// geometry, or written wrong) is never taken, however it stands to the newest record; the
+// board's next record there is.
+TEST_F(ScannerTest, ATagOutsideTheRingIsNeverTaken) {
+    Build(kModel5Geometry);
+    scanner->BeginRun();
+    ProduceInPasses(100);  // tags 0..99 in slots 0..99: slot 100 is next
+    for (const uint32_t tag : {2096u, 2096u + 7u, 0x7FFFFFF0u, kNoRecordTag - 1u}) {
+        dma->SetTag(100, tag);
+        scanner->Pass();
+        EXPECT_EQ(RecordsReceived(), 100) << "tag " << tag;
+    }
+    ProduceInPasses(10);
+    EXPECT_EQ(RecordsReceived(), 110);
+}
+
 TEST_F(ScannerTest, AfterATagGapTheScanFollowsTheBoard) {
     // 372 records per frame: frame 2 begins at tag 744. The record after a gap (slot 100) is
     // taken as the board's next one; a lap later the board's new records run across that slot
