@@ -179,8 +179,12 @@ void RecordScanner::FollowBoard(uint32_t slot, uint32_t tag) {
     // older one (taken late) leaves the position alone.
     const uint32_t ringSlots = layout_.RingSlotCount;
     if (followingBoard_ && (tag + ringSlots - expectedTag_) % ringSlots >= ringSlots / 2) return;
+    FollowFrom(slot, tag);
+}
+
+void RecordScanner::FollowFrom(uint32_t slot, uint32_t tag) {
     followingBoard_ = true;
-    expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
+    expectedTag_ = tag + 1 == layout_.RingSlotCount ? 0 : tag + 1;
     scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
     newestForgetSerial_ = forgetSerial_[slot / (layout_.DmaSlotCount / kDmaChunks)];
 }
@@ -228,11 +232,7 @@ bool RecordScanner::Examine(uint32_t slot) {
     }
     if (!Accept(slot, tag, afterGap)) return false;
     // Written after the newest record, it is the board's newest however far the tags jumped.
-    if (afterGap) {
-        expectedTag_ = tag + 1 == ringSlots ? 0 : tag + 1;
-        scanStart_ = slot + 1 == layout_.DmaSlotCount ? 0 : slot + 1;
-        newestForgetSerial_ = forgetSerial_[slot / slotsPerChunk];
-    }
+    if (afterGap) FollowFrom(slot, tag);
     return true;
 }
 

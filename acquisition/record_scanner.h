@@ -61,6 +61,8 @@ private:
     void CatchUp();
     // Moves scanStart_ behind an accepted record that is the board's newest.
     void FollowBoard(uint32_t slot, uint32_t tag);
+    // Takes the record in slot as the board's newest: the board goes on from the slot after it.
+    void FollowFrom(uint32_t slot, uint32_t tag);
     // The tag rules for one slot; true when its record was copied into the ring.
     bool Examine(uint32_t slot);
     // afterNewest: the record is known to have been written after the newest one taken.
