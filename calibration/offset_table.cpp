@@ -1,5 +1,8 @@
 #include "calibration/offset_table.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "engine/engine_state.h"
 #include "frontend/front_end_settings.h"
 
@@ -84,6 +87,13 @@ int32_t UpdateChannelOffset(int32_t lane) {
     if (!index) return 0;
     calibration.ChannelOffsets[offsetSlot] = OffsetInForce(calibration.OffsetTable[*index]);
     return 0;
+}
+
+void AdoptOffsetTable(uint32_t deviceId) {
+    CalibrationState &calibration = g_engine.calibration;
+    if (calibration.OffsetTableDeviceID == deviceId) return;
+    std::fill(std::begin(calibration.OffsetTable), std::end(calibration.OffsetTable), int16_t{0});
+    calibration.OffsetTableDeviceID = deviceId;
 }
 
 int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value) {

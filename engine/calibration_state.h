@@ -33,6 +33,8 @@ struct SavedFrontEndSettings {
 
 struct CalibrationState {
     int16_t OffsetTable[kOffsetTableEntries] = {};
+    // The device ID of the board whose offsets OffsetTable holds; 0 before the first open.
+    uint32_t OffsetTableDeviceID = 0;
     // The single-lane offset, then lanes 0..3; each a table entry plus 8192.
     int16_t ChannelOffsets[kChannelOffsetCount] = {kMidScaleCode, kMidScaleCode, kMidScaleCode,
                                                    kMidScaleCode, kMidScaleCode};

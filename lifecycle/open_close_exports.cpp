@@ -76,6 +76,7 @@ int32_t OpenActiveBoard(int32_t boardIndex) {
     // A failed device open does not stop the sequence: the revision check below turns it into
     // a refusal.
     discovery.DeviceHandle = DeviceOpen(discovery.DeviceSlots[active]);
+    AdoptOffsetTable(discovery.DeviceIDs[active]);
     ApplyBoardModel(discovery.DeviceIDs[active]);
     g_engine.calibration.ChannelOffsets[kSingleLaneOffset] =
         static_cast<int16_t>(g_engine.model.AdcMaxCode / 2u);

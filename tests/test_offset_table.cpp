@@ -330,6 +330,45 @@ TEST(CardData, SaveThenReopenGivesBackTheTable) {
     }
 }
 
+// A table belongs to the board model it was made for. After a close, another model opened with
+// no card-data file starts from an empty table (model 5 from its built-in offsets) and subtracts
+// mid-scale, never the offsets of the board before, which would shift its samples by up to a
+// thousand codes; the same model opened again keeps the table it had.
+TEST(CardData, AnotherModelNeverInheritsTheTable) {
+    const std::vector<int16_t> left = NumberedEntries();
+    for (const auto &first : kModelBoards) {
+        for (const auto &second : kModelBoards) {
+            SCOPED_TRACE(testing::Message() << "model " << first.model << ", then model "
+                                            << second.model);
+            OpenModel(first.model);
+            // As a calibration whose save failed leaves it.
+            std::copy(left.begin(), left.end(), g_engine.calibration.OffsetTable);
+            DAQ_CloseDevice();
+            OpenModel(second.model);
+            std::vector<int16_t> expected(ostrel::kOffsetTableEntries, 0);
+            if (first.model == second.model) {
+                expected = left;
+            }
+            if (second.model == 5) {
+                std::copy(std::begin(ostrel::BuiltInOffsets), std::end(ostrel::BuiltInOffsets),
+                          expected.begin());
+            }
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                                   g_engine.calibration.OffsetTable));
+            if (first.model != second.model && second.model != 5) {
+                const std::vector<int16_t> inForce = ChannelOffsets();
+                for (uint32_t lane = 0; lane < g_engine.model.ADCNumber; ++lane) {
+                    const int slot = g_engine.model.ADCNumber == 1
+                                         ? ostrel::kSingleLaneOffset
+                                         : ostrel::kLaneOffset0 + static_cast<int>(lane);
+                    EXPECT_EQ(inForce[slot], 8192) << "lane " << lane;
+                }
+            }
+            DAQ_CloseDevice();
+        }
+    }
+}
+
 TEST(CardData, Model8OpenIgnoresTheCommonFile) {
     WriteCardFile("CardData_K9T3A.dat", 0xA005, NumberedEntries());
     OpenModel(8);
