@@ -97,7 +97,9 @@ OSTREL_API uint32_t TestFunction(uint32_t x) OSTREL_NOEXCEPT;
 OSTREL_API int32_t DAQ_CheckSystem(int32_t *boardCount) OSTREL_NOEXCEPT;
 
 /* Opens board boardIndex (an index out of range keeps the board opened before), applies its
-   model, loads its card-data offsets, starts the generator and locks the DMA buffer.
+   model, loads its card-data offsets, starts the generator and locks the DMA buffer. Without a
+   card-data file the zero offsets are those the board opened before had, when it had the same
+   device ID, and none (model 5: its built-in ones) otherwise.
    DAQ_OK on success, and also when this call's own scan finds no board (nothing is opened; the
    next open scans again); DAQ_ERROR when the scan of DAQ_CheckSystem found no board or the
    driver library cannot be opened; DAQ_ERROR_REVISION when the configuration revision is not 9;
