@@ -30,9 +30,9 @@ int32_t UpdateChannelOffset(int32_t lane);
 // force. The write's result (see WriteFrontEndSetting).
 int32_t SetLaneSetting(FrontEndSetting setting, int32_t lane, int32_t value);
 
-// Open-time step, before the board model is applied: a table that holds another board model's
-// offsets is cleared, as those offsets mean nothing on this board; a reopen of the same model
-// keeps its table (a calibration made in this process survives a failed save).
+// Open-time step, before the board model is applied: a table that holds the offsets of a board
+// with another device ID is cleared, as they mean nothing on this board; a board with the same
+// device ID keeps the table (a calibration made in this process survives a failed save).
 void AdoptOffsetTable(uint32_t deviceId);
 
 // Open-time step: card data, the model's initial inputs, offsets of every lane. Returns 0.
