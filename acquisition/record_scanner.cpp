@@ -417,22 +417,26 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot, bool afterNe
 
 void RecordScanner::ObserveBoard() {
     if (!haveNewest_ || recordsPerTick_ <= 0.0) return;
-    // Only a record taken in this pass says where the board is now (the pass began when it had
-    // been written, give or take the pass); looking again at an older one would pull the estimate
-    // back while the board goes on.
+    // Only a record taken in this pass says where the board is now; looking again at an older one
+    // would pull the estimate back while the board goes on.
     if (lineKnown_ && newestRecord_ == observedRecord_) return;
     observedRecord_ = newestRecord_;
+    // The newest record was written before now, so the board is at least there. Not before the
+    // pass began: the pass takes the records that arrive while it runs, and a thread preempted in
+    // the middle of one takes records written long after its start. Dated by the start, such a
+    // record would put the board ahead of where it is, by as long as the thread stood still, and
+    // the next gap would be numbered laps too long.
+    const int64_t seenTicks = clock_();
     if (!lineKnown_) {
         firstObservedRecord_ = newestRecord_;
-        firstObservedTicks_ = passTicks_;
+        firstObservedTicks_ = seenTicks;
     }
-    // The newest record was written before now: the board is at least there.
     const double line = static_cast<double>(newestRecord_) -
-                        static_cast<double>(passTicks_ - runStartTicks_) * recordsPerTick_;
-    if (!lineKnown_ || passTicks_ - lineWindowStart_ >= lineWindowTicks_) {
+                        static_cast<double>(seenTicks - runStartTicks_) * recordsPerTick_;
+    if (!lineKnown_ || seenTicks - lineWindowStart_ >= lineWindowTicks_) {
         linePrevious_ = lineKnown_ ? lineCurrent_ : line;
         lineCurrent_ = line;
-        lineWindowStart_ = passTicks_;
+        lineWindowStart_ = seenTicks;
         lineKnown_ = true;
     } else if (line > lineCurrent_) {
         lineCurrent_ = line;
@@ -440,7 +444,7 @@ void RecordScanner::ObserveBoard() {
     // The clock tells laps only of a board that keeps its sampling rate: over a long enough look,
     // the records it has written must match the rate. A board held back or run at another pace
     // (or a simulated one that lets its clock slip) is numbered from its tags alone.
-    const int64_t span = passTicks_ - firstObservedTicks_;
+    const int64_t span = seenTicks - firstObservedTicks_;
     if (span >= keepsRateSpanTicks_) {
         const double expected = static_cast<double>(span) * recordsPerTick_;
         const double seen = static_cast<double>(newestRecord_ - firstObservedRecord_);

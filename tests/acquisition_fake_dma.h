@@ -132,7 +132,13 @@ private:
 // A clock the test moves by hand.
 struct ManualClock {
     static inline int64_t now = 0;
-    static int64_t Read() { return now; }
+    static inline int64_t nextRead = -1;  // when set, what the next reading gives, once
+    static int64_t Read() {
+        if (nextRead < 0) return now;
+        const int64_t reading = nextRead;
+        nextRead = -1;
+        return reading;
+    }
 };
 
 }  // namespace ostrel::testing

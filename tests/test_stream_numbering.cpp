@@ -57,16 +57,19 @@ void PrintTo(const GapCase &gap, std::ostream *out) { *out << gap.name; }
 
 class StreamNumbering : public ::testing::TestWithParam<GapCase> {
 protected:
+    explicit StreamNumbering(const FakeGeometry &shape = kGeometry) : geometry(shape) {}
     void SetUp() override {
-        dma = std::make_unique<FakeDma>(kGeometry);
+        dma = std::make_unique<FakeDma>(geometry);
         dma->MarkEmpty();
-        queue = StreamQueue::Create(256, DAQ_STREAM_FAIL, kRecordsPerFrame, kGeometry.RecordPoints);
+        queue = StreamQueue::Create(256, DAQ_STREAM_FAIL, geometry.RecordsPerFrame,
+                                    geometry.RecordPoints);
         ASSERT_NE(queue, nullptr);
         ScanLayout layout = dma->Layout();
         layout.Stream = queue.get();
-        layout.RecordNumber = kRecordsPerFrame;
+        layout.RecordNumber = geometry.RecordsPerFrame;
         layout.RecordsPerSecond = static_cast<double>(kTicksPerSecond) / kTicksPerRecord;
         ManualClock::now = 0;
+        ManualClock::nextRead = -1;
         scanner = std::make_unique<RecordScanner>(layout, status, ManualClock::Read,
                                                   kTicksPerSecond);
         scanner->BeginRun();
@@ -75,11 +78,11 @@ protected:
     // each chunk is given up by the scanner as its descriptor would be queued, before the board
     // writes it.
     void Write(uint32_t count) {
-        constexpr uint32_t kSlotsPerChunk = kGeometry.SlotsPerChunk;
+        const uint32_t slotsPerChunk = geometry.SlotsPerChunk;
         while (count > 0) {
             const uint32_t cursor = dma->SlotCount() - dma->RecordsUntilSlotWrap();
-            if (cursor % kSlotsPerChunk == 0) scanner->ForgetChunk(cursor / kSlotsPerChunk);
-            const uint32_t now = std::min(count, kSlotsPerChunk - cursor % kSlotsPerChunk);
+            if (cursor % slotsPerChunk == 0) scanner->ForgetChunk(cursor / slotsPerChunk);
+            const uint32_t now = std::min(count, slotsPerChunk - cursor % slotsPerChunk);
             ManualClock::now += now * kTicksPerRecord * pace;
             for (uint32_t index = 0; index < now; ++index) produced.insert(next++);
             dma->Produce(now);
@@ -87,12 +90,23 @@ protected:
             count -= now;
         }
     }
+    // The thread reads the clock as a pass begins and is then held up while the board writes count
+    // records (into chunks queued before), all of which it takes in that one pass.
+    void WriteDuringOnePass(uint32_t count) {
+        const int64_t passBegins = ManualClock::now;
+        dma->ProduceQueued(count, *scanner);
+        for (uint32_t index = 0; index < count; ++index) produced.insert(next++);
+        ManualClock::now += count * kTicksPerRecord * pace;
+        ManualClock::nextRead = passBegins;
+        scanner->Pass();
+    }
     void Lose(uint32_t count) {
         ManualClock::now += count * kTicksPerRecord * pace;
         dma->SkipTags(count);
         next += count;
     }
 
+    FakeGeometry geometry;
     RingStatus status;
     std::unique_ptr<FakeDma> dma;
     std::unique_ptr<StreamQueue> queue;
@@ -119,10 +133,11 @@ protected:
 // firstFrame, the first one the run saw begin.
 void StreamNumbering::ExpectFramesAsWritten(const std::set<uint64_t> &notTaken,
                                             uint64_t firstFrame) {
+    const uint32_t recordsPerFrame = geometry.RecordsPerFrame, ringRecords = 4 * recordsPerFrame;
     std::map<uint64_t, uint32_t> expectedValid;
     for (const uint64_t record : produced) {
-        if (notTaken.count(record) == 0 && record / kRecordsPerFrame >= firstFrame) {
-            ++expectedValid[record / kRecordsPerFrame - firstFrame];
+        if (notTaken.count(record) == 0 && record / recordsPerFrame >= firstFrame) {
+            ++expectedValid[record / recordsPerFrame - firstFrame];
         }
     }
     uint64_t lastFrame = 0;
@@ -141,14 +156,14 @@ void StreamNumbering::ExpectFramesAsWritten(const std::set<uint64_t> &notTaken,
         // Every record that arrived is the board's record of this frame, from the right lap.
         const int16_t *samples = queue->Samples(slot);
         const uint8_t *filled = queue->Filled(slot);
-        for (uint32_t index = 0; index < kRecordsPerFrame; ++index) {
-            const uint64_t record = (frame.Sequence + firstFrame) * kRecordsPerFrame + index;
+        for (uint32_t index = 0; index < recordsPerFrame; ++index) {
+            const uint64_t record = (frame.Sequence + firstFrame) * recordsPerFrame + index;
             const bool arrived = produced.count(record) == 1 && notTaken.count(record) == 0;
             ASSERT_EQ(filled[index] != 0, arrived) << "record " << index;
             if (!arrived) continue;
-            const int16_t value = FakeDma::ValueOf(static_cast<uint32_t>(record % kRingRecords),
-                                                   static_cast<uint32_t>(record / kRingRecords));
-            ASSERT_EQ(samples[static_cast<size_t>(index) * kGeometry.RecordPoints], value)
+            const int16_t value = FakeDma::ValueOf(static_cast<uint32_t>(record % ringRecords),
+                                                   static_cast<uint32_t>(record / ringRecords));
+            ASSERT_EQ(samples[static_cast<size_t>(index) * geometry.RecordPoints], value)
                 << "record " << index;
         }
         queue->FreeSlot(slot);
@@ -178,6 +193,29 @@ TEST_F(StreamNumberingAtStart, AnOldRecordNeverTakenIsNotTakenAsTheNextOne) {
     Write(8 * kRecordsPerFrame);
     // Record 0 is never taken, so frame 1 is the first the run saw begin.
     ExpectFramesAsWritten({0}, 1);
+}
+
+// A frame of 100 records in a buffer of 640 slots: the board can write more than half a lap of the
+// ring into the chunks queued while the thread stands still.
+constexpr FakeGeometry kShortFrames{100, 2, 4096, 40, 100};
+
+class StreamNumberingShortRing : public StreamNumbering {
+protected:
+    StreamNumberingShortRing() : StreamNumbering(kShortFrames) {}
+};
+
+// A pass held up after it read the clock takes records the board wrote long after that reading.
+// The time of the pass's start says nothing of where the board is by then; taken as the time the
+// board was at its newest record, it would put the board 300 records ahead of itself, and the next
+// gap, of 50 records, would be numbered a lap of 400 too long, pushing every later record a lap
+// ahead of the frame it belongs to.
+TEST_F(StreamNumberingShortRing, AHeldUpPassDoesNotPutTheBoardAhead) {
+    Write(1000);
+    WriteDuringOnePass(300);
+    Write(10);
+    Lose(50);
+    Write(8 * geometry.RecordsPerFrame);
+    ExpectFramesAsWritten({});
 }
 
 INSTANTIATE_TEST_SUITE_P(Gaps, StreamNumbering, ::testing::ValuesIn(kGaps),
