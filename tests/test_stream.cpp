@@ -722,22 +722,34 @@ TEST_P(StreamLoss, SkippedRecordsAreZeroedAndCounted) {
 
 // A skip of three frames' records at the board's own pace: two frames at least are lost whole and
 // show as a gap in the sequence, not as frames; the frames around them come partial or whole,
-// and every record lost is counted. Models 5 and 8 can be slowed to a pace any build keeps up
-// with (10 MS/s), so the queue never drops a frame here.
+// and every record lost is counted. Models 5 and 8 slowed to 8 MB/s make frames of 131 ms: a ring
+// long against the hiccups of a loaded machine (the engine numbers a gap of more than a lap by the
+// clock, and the simulated board, unlike a real one, lets its clock slip when its thread wakes
+// late), and a queue of 32 that no reader falls four seconds behind.
 TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
-    for (const int32_t model : {5, 8}) {
+    struct Slowed {
+        int32_t model;
+        int32_t code;     // divider code
+        double period;    // its sample period, s
+    };
+    // One lane at 4 MS/s, four at 1 MS/s.
+    for (const Slowed slowed : {Slowed{5, 14, 250e-9}, Slowed{8, 15, 1e-6}}) {
+        const int32_t model = slowed.model;
         SCOPED_TRACE(::testing::Message() << "model " << model);
         ASSERT_EQ(SIM_SetDmaPacing(SIM_DMA_REALTIME), 0);
         OpenModel(model);
-        ASSERT_EQ(DAQ_SetSamplingRate(9), 0);
+        ASSERT_EQ(DAQ_SetSamplingRate(slowed.code), 0);
         const double period = SamplePeriodNow();
-        EXPECT_NEAR(period, 1e-7, 1e-13) << "10 MS/s";
+        EXPECT_NEAR(period, slowed.period, slowed.period * 1e-6);
         const int32_t lanes = LaneCount();
         SetLevels(lanes);
         const std::vector<int16_t> levels = PlainReadoutLevels(lanes);
         const uint32_t length = 1024, number = UnraisedNumber(length, lanes);
+        const double ringSeconds = 4.0 * number * length * period;
         ASSERT_EQ(DAQ_ConfigAcquisition(length, number), 0);
-        ASSERT_EQ(DAQ_StreamStart(32, DAQ_STREAM_DROP_OLDEST), 0);
+        const uint64_t slipBefore = SIM_GetClockSlip(0);
+        // A full queue ends the stream rather than drop a frame: a gap is the board's alone.
+        ASSERT_EQ(DAQ_StreamStart(32, DAQ_STREAM_FAIL), 0);
         StreamLanes buffers(lanes, size_t{length} * number);
         Ledger ledger(number, period);
         ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
@@ -750,23 +762,30 @@ TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
             ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
         }
         ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
+        const double slipSeconds = static_cast<double>(SIM_GetClockSlip(0) - slipBefore) * 1e-9;
         uint64_t gaps = 0, zeroed = 0;
         for (size_t i = before; i < ledger.Frames().size(); ++i) {
             gaps += ledger.Frames()[i].framesLostBefore;
             zeroed += number - ledger.Frames()[i].recordsValid;
         }
         EXPECT_EQ(ledger.RecordsLost() - lostBefore, zeroed + gaps * number);
-        // Exactly the skipped records, unless the board lost records of its own: a build too slow
-        // to keep its queue supplied at this rate (a sanitizer on a busy machine), where a board
-        // that also slips its clock leaves only the tags to number frames by.
-        if (SIM_GetLostRecords(0) == boardLostBefore) {
+        EXPECT_GE(ledger.RecordsLost() - lostBefore, 3u * number);
+        // Exactly the skipped records, unless the board lost records of its own (a build too slow
+        // to keep its queue supplied at this rate) or its clock slipped by a good part of a lap:
+        // then the clock no longer tells the laps of a gap, and the count may take one too many.
+        if (SIM_GetLostRecords(0) == boardLostBefore && slipSeconds < ringSeconds / 4.0) {
             EXPECT_GE(gaps, 2u) << "three frames of records span two whole frames at least";
             EXPECT_LE(gaps, 3u);
-            EXPECT_GE(ledger.RecordsLost() - lostBefore, 3u * number);
-            EXPECT_LE(ledger.RecordsLost() - lostBefore, 3u * number);
+            EXPECT_EQ(ledger.RecordsLost() - lostBefore, 3u * number);
+        } else {
+            std::printf("model %d: board lost %llu records, clock slipped %.3f s; count not exact\n",
+                        model,
+                        static_cast<unsigned long long>(SIM_GetLostRecords(0) - boardLostBefore),
+                        slipSeconds);
         }
         ASSERT_EQ(DAQ_StreamStop(), 0);
-        EXPECT_EQ(Drain(buffers, ledger), DAQ_ENDED);
+        const int32_t end = Drain(buffers, ledger);
+        EXPECT_TRUE(end == DAQ_ENDED || end == DAQ_OVERFLOW) << end;
         DAQ_CloseDevice();
         SIM_Reset();
     }

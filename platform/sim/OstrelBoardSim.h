@@ -127,6 +127,11 @@ SIM_API uint64_t SIM_GetDroppedDmaWrites(int board);
 /* Records the board acquired at real-time pace while no descriptor was queued, since the last
    dispatcher reset: lost by the board itself, as a real board loses them. */
 SIM_API uint64_t SIM_GetLostRecords(int board);
+/* Board time, in ns, that the board's clock gave up since SIM_Reset at real-time pace. A board
+   thread woken late produces a bounded backlog and lets its clock slip by the rest, where a real
+   board goes on sampling; the records keep their tags, so to the engine the board seems to have
+   fallen behind its sampling rate for that long. */
+SIM_API uint64_t SIM_GetClockSlip(int board);
 /* Writes bytes into the locked DMA buffer of the open device at a byte offset; -1 when no buffer
    is locked or the range falls outside it. */
 SIM_API int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes);

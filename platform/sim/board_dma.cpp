@@ -227,6 +227,7 @@ void BoardDma::Impl::ResetSettings() {
     recordsLost_.store(0);
     recordsSkipped_.store(0);
     droppedWrites_.store(0);
+    clockSlipNs_.store(0);
 }
 
 void BoardDma::Impl::PacingChanged() {
@@ -270,6 +271,16 @@ void BoardDma::Impl::ReoriginLocked(Clock::time_point now, uint64_t sample) {
     // Idle time does not count on the board's clock: an output released while the board idled
     // has been playing since before the clock resumes, not from a sample still to come.
     for (uint64_t &origin : phaseOrigin_) origin = std::min(origin, sample);
+}
+
+void BoardDma::Impl::SlipLocked(Clock::time_point now, uint64_t sample) {
+    const uint64_t samplesNow = SamplesAtLocked(now);
+    if (samplesNow > sample && clockRateHz_ > 0.0) {
+        clockSlipNs_.fetch_add(
+            static_cast<uint64_t>(static_cast<double>(samplesNow - sample) * 1e9 / clockRateHz_),
+            std::memory_order_relaxed);
+    }
+    ReoriginLocked(now, sample);
 }
 
 void BoardDma::Impl::SyncClockLocked(Clock::time_point now, int pacing) {
@@ -339,7 +350,7 @@ uint64_t BoardDma::Impl::ReadyRecordsLocked(Clock::time_point now, int pacing) {
     const uint64_t latest = nextSample_ + recordSamples + lagSamples;
     if (samplesNow > latest) {
         // Woken late: produce at most kMaxLag of backlog and let the clock slip.
-        ReoriginLocked(now, latest);
+        SlipLocked(now, latest);
         samplesNow = latest;
     }
     return samplesNow > nextSample_ ? (samplesNow - nextSample_) / recordSamples : 0;
@@ -389,7 +400,7 @@ void BoardDma::Impl::FinishBatchLocked(const Batch &batch, int pacing) {
         // have completed the descriptor.
         const Clock::time_point now = Clock::now();
         SyncClockLocked(now, pacing);
-        if (SamplesAtLocked(now) > nextSample_) ReoriginLocked(now, nextSample_);
+        if (SamplesAtLocked(now) > nextSample_) SlipLocked(now, nextSample_);
     }
 }
 

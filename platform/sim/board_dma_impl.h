@@ -95,6 +95,7 @@ public:
 
     uint64_t DroppedDmaWrites() const { return droppedWrites_.load(std::memory_order_relaxed); }
     uint64_t LostRecords() const { return recordsLost_.load(std::memory_order_relaxed); }
+    uint64_t ClockSlipNs() const { return clockSlipNs_.load(std::memory_order_relaxed); }
     Counters GetCounters() const;
     // The zero error the board applies to an input in a front-end setting.
     int ZeroError(int input, const SimFrontEnd &setting) const;
@@ -140,6 +141,8 @@ private:
     double ClockRateLocked() const;
     uint64_t SamplesAtLocked(Clock::time_point now) const;
     void ReoriginLocked(Clock::time_point now, uint64_t sample);
+    // Moves the clock back to `sample` at `now`, giving up the board time since (counted).
+    void SlipLocked(Clock::time_point now, uint64_t sample);
     void SyncClockLocked(Clock::time_point now, int pacing);
     uint64_t CurrentSampleLocked(Clock::time_point now, int pacing);
     void EnsureProgressLocked();
@@ -207,6 +210,7 @@ private:
     std::atomic<uint64_t> recordsLost_{0};
     std::atomic<uint64_t> recordsSkipped_{0};
     std::atomic<uint64_t> droppedWrites_{0};
+    std::atomic<uint64_t> clockSlipNs_{0};  // board time given up by the clock, ns
 };
 
 // Every live board's acquisition side, for the process-wide SIM_* controls.

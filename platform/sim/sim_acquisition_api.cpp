@@ -114,6 +114,11 @@ uint64_t SIM_GetLostRecords(int board) {
     return target == nullptr ? 0 : target->LostRecords();
 }
 
+uint64_t SIM_GetClockSlip(int board) {
+    BoardDma::Impl *target = ostrel::sim::ImplOfBoard(board);
+    return target == nullptr ? 0 : target->ClockSlipNs();
+}
+
 int SIM_WriteDmaBuffer(uint64_t offset, const void *data, uint64_t bytes) {
     const ostrel::sim::DmaBufferView view = ostrel::sim::OpenDeviceBuffer();
     if (view.base == nullptr || offset > view.bytes || bytes > view.bytes - offset) return -1;
