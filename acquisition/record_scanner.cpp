@@ -1,5 +1,6 @@
 #include "acquisition/record_scanner.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "acquisition/record_tag.h"
@@ -58,6 +59,8 @@ void RecordScanner::BeginRun() {
     for (uint64_t &serial : forgetSerial_) serial = 0;
     forgets_ = 0;
     newestForgetSerial_ = 0;
+    for (int64_t &ticks : idleBeforeTicks_) ticks = 0;
+    lastQueuedTicks_ = lastFrameTime_;
 
     std::memset(layout_.RingRecordFilled, 0, layout_.RingSlotCount);
     for (int frame = 0; frame < kRingFrames; ++frame) {
@@ -164,6 +167,11 @@ void RecordScanner::ForgetChunk(uint32_t chunk) {
     }
     pendingSlots_[chunk] = slotsPerChunk;
     forgetSerial_[chunk] = ++forgets_;
+    // The board can have idled before this chunk only since the chunk queued before it: a batch of
+    // descriptors is queued back to back, and each batch leaves the board several chunks of work.
+    const int64_t now = clock_();
+    idleBeforeTicks_[chunk] = now - lastQueuedTicks_;
+    lastQueuedTicks_ = now;
 }
 
 void RecordScanner::CatchUp() {
@@ -383,13 +391,21 @@ uint64_t RecordScanner::AbsoluteRecord(uint32_t tag, uint32_t slot, bool afterNe
     // Within a chunk the board writes records back to back: the next tag is the next record. A
     // gap opens only between descriptors, and one of whole laps shows no jump in the tags: at the
     // first slot of a chunk the clock decides, where it can tell (a gap of more laps than the whole
-    // DMA buffer's records could be waiting behind the board, which it cannot be).
+    // DMA buffer's records could be waiting behind the board, which it cannot be). The board loses
+    // records only while it idles for want of a descriptor, so never more laps than it could have
+    // acquired between the queueing of this chunk and of the one before: a board that ran ahead of
+    // the clock and then paused (a simulated one at full pace) has lost nothing.
     if (ahead == 1) {
-        if (slot % (layout_.DmaSlotCount / kDmaChunks) != 0) return newestRecord_ + 1;
+        const uint32_t slotsPerChunk = layout_.DmaSlotCount / kDmaChunks;
+        if (slot % slotsPerChunk != 0) return newestRecord_ + 1;
         const double predicted = PredictedBoardRecord();
         const double excess = predicted - static_cast<double>(newestRecord_ + 1);
         if (predicted < 0.0 || excess < layout_.DmaSlotCount + ring / 2.0) return newestRecord_ + 1;
-        return newestRecord_ + 1 + static_cast<uint64_t>(excess / ring + 0.5) * ring;
+        const double idleRecords =
+            static_cast<double>(idleBeforeTicks_[slot / slotsPerChunk]) * recordsPerTick_;
+        const uint64_t laps = std::min(static_cast<uint64_t>(excess / ring + 0.5),
+                                       static_cast<uint64_t>(idleRecords / ring));
+        return newestRecord_ + 1 + laps * ring;
     }
     const double predicted = PredictedBoardRecord();
     const bool boardMovedOn =

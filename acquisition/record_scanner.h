@@ -106,6 +106,10 @@ private:
     uint64_t forgets_ = 0;
     uint64_t forgetSerial_[kDmaChunks] = {};
     uint64_t newestForgetSerial_ = 0;
+    // Clock ticks between the queueing of each chunk and of the chunk queued before it: the
+    // longest the board can have idled before the chunk's first record.
+    int64_t idleBeforeTicks_[kDmaChunks] = {};
+    int64_t lastQueuedTicks_ = 0;
 
     // Frame numbering. Tags wrap every four frames; the scanner keeps the board's running record
     // number of the newest record taken and numbers the others from it.

@@ -195,6 +195,23 @@ TEST_F(StreamNumberingAtStart, AnOldRecordNeverTakenIsNotTakenAsTheNextOne) {
     ExpectFramesAsWritten({0}, 1);
 }
 
+// A simulated board at full pace can run far ahead of its sampling rate and then stand still, its
+// records on average at the rate. Here it writes 1800 records in no time, stands still for as long,
+// and goes on at the rate: nothing is lost, though the clock, read against the best of its recent
+// records, puts it 1800 records ahead when the next chunk begins, most of a lap of 2096. Only a
+// board left without a descriptor loses records, never more than it acquires between the queueing
+// of two chunks (here 40 records' time apart).
+TEST_F(StreamNumbering, ABoardAheadOfItsClockThenStillLosesNothing) {
+    Write(1000);
+    pace = 0;
+    Write(1800);
+    pace = 1;
+    ManualClock::now += 1800 * kTicksPerRecord;
+    Write(10);  // in the middle of a chunk: the board keeps its rate over the run again
+    Write(8 * kRecordsPerFrame);
+    ExpectFramesAsWritten({});
+}
+
 // A frame of 100 records in a buffer of 640 slots: the board can write more than half a lap of the
 // ring into the chunks queued while the thread stands still.
 constexpr FakeGeometry kShortFrames{100, 2, 4096, 40, 100};
