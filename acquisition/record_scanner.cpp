@@ -167,8 +167,8 @@ void RecordScanner::ForgetChunk(uint32_t chunk) {
     }
     pendingSlots_[chunk] = slotsPerChunk;
     forgetSerial_[chunk] = ++forgets_;
-    // The board can have idled before this chunk only since the chunk queued before it: a batch of
-    // descriptors is queued back to back, and each batch leaves the board several chunks of work.
+    // For want of a descriptor the board can have idled before this chunk only between the queueing
+    // of the chunk before it and of this one.
     const int64_t now = clock_();
     idleBeforeTicks_[chunk] = now - lastQueuedTicks_;
     lastQueuedTicks_ = now;
