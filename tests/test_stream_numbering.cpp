@@ -74,7 +74,7 @@ protected:
                                                   kTicksPerSecond);
         scanner->BeginRun();
     }
-    // The board writes count records over as many microseconds, found in passes of up to a chunk;
+    // The board writes count records, a millisecond each, found in passes of up to a chunk;
     // each chunk is given up by the scanner as its descriptor would be queued, before the board
     // writes it.
     void Write(uint32_t count) {
