@@ -17,6 +17,12 @@ namespace {
 // it, and the shortest ring whose laps the clock can tell.
 constexpr double kRateTolerance = 0.03;
 constexpr double kShortestClockedRingSeconds = 0.008;
+// The thread sleeps at most a few milliseconds between passes when nothing arrives; passes further
+// apart than this mean it was held off its core. A board that writes nothing for this long while
+// watched (and for this many of its records) has stopped.
+constexpr double kLongestWatchedGapSeconds = 0.02;
+constexpr double kStandStillSeconds = 0.05;
+constexpr double kStandStillRecords = 8.0;
 
 // Copies one record from its DMA slot into the ring. Not memcpy: the C library's memcpy moves
 // blocks of some kilobytes with a string instruction that, on some processors, runs several times
@@ -99,6 +105,13 @@ void RecordScanner::BeginRun() {
     lastSealedTicks_ = 0;
     lineWindowTicks_ = frequency_ / 20;     // 50 ms
     keepsRateSpanTicks_ = frequency_ / 5;   // 200 ms
+    lastLookTicks_ = lastFrameTime_;
+    stillTicks_ = 0;
+    watchedGapTicks_ =
+        static_cast<int64_t>(static_cast<double>(frequency_) * kLongestWatchedGapSeconds);
+    standStillTicks_ = static_cast<int64_t>(std::max(
+        static_cast<double>(frequency_) * kStandStillSeconds,
+        recordsPerTick_ > 0.0 ? kStandStillRecords / recordsPerTick_ : 0.0));
     // A ring that the board fills in a few milliseconds turns over within the clock's
     // uncertainty (a look comes up to a pass late): its laps cannot be told that way.
     lapsFromClock_ = recordsPerTick_ > 0.0 &&
@@ -435,8 +448,13 @@ void RecordScanner::ObserveBoard() {
     if (!haveNewest_ || recordsPerTick_ <= 0.0) return;
     // Only a record taken in this pass says where the board is now; looking again at an older one
     // would pull the estimate back while the board goes on.
-    if (lineKnown_ && newestRecord_ == observedRecord_) return;
+    if (lineKnown_ && newestRecord_ == observedRecord_) {
+        NoteNothingNew();
+        return;
+    }
     observedRecord_ = newestRecord_;
+    lastLookTicks_ = passTicks_;
+    stillTicks_ = 0;
     // The newest record was written before now, so the board is at least there. Not before the
     // pass began: the pass takes the records that arrive while it runs, and a thread preempted in
     // the middle of one takes records written long after its start. Dated by the start, such a
@@ -467,6 +485,23 @@ void RecordScanner::ObserveBoard() {
         keepsRate_ = seen >= expected * (1.0 - kRateTolerance) &&
                      seen <= expected * (1.0 + kRateTolerance);
     }
+}
+
+// The thread queues descriptors before every pass, so between two passes close together a board
+// that keeps its rate has somewhere to write and writes a record every record time. One that
+// writes nothing for long while watched has stopped (a paused trigger, a board held back), and the
+// clock no longer says where it is: read against the clock, the next record would open a gap of
+// every lap the board stood still for. It is numbered by its tags until it has kept its rate again.
+// A long wait between two passes is the thread's own absence, which tells nothing: a board left
+// without descriptors meanwhile has lost records, and the clock has to count them.
+void RecordScanner::NoteNothingNew() {
+    const int64_t sinceLook = passTicks_ - lastLookTicks_;
+    lastLookTicks_ = passTicks_;
+    if (sinceLook <= watchedGapTicks_) stillTicks_ += sinceLook;
+    if (stillTicks_ < standStillTicks_) return;
+    stillTicks_ = 0;
+    keepsRate_ = false;
+    lineKnown_ = false;  // the next look starts the line and the rate check afresh
 }
 
 double RecordScanner::PredictedBoardRecord() const {

@@ -73,6 +73,7 @@ private:
     // The board's running record number of a tag (tags wrap every ring); see the definition.
     uint64_t AbsoluteRecord(uint32_t tag, uint32_t slot, bool afterNewest = false) const;
     void ObserveBoard();
+    void NoteNothingNew();
     double PredictedBoardRecord() const;
     // Stream: copies a record into its frame's slot (taking one for a frame's first record).
     void StreamRecord(uint32_t frame, uint32_t index, const uint8_t *samples);
@@ -134,6 +135,12 @@ private:
     int64_t firstObservedTicks_ = 0;
     int64_t keepsRateSpanTicks_ = 0;
     bool keepsRate_ = false;            // the board's records keep pace with its sampling rate
+    // A board that stands still while watched: the pass that last looked, the time since the newest
+    // record that passes close together saw go by with nothing new, and the limits.
+    int64_t lastLookTicks_ = 0;
+    int64_t stillTicks_ = 0;
+    int64_t watchedGapTicks_ = 0;   // passes further apart than this: the thread was away
+    int64_t standStillTicks_ = 0;   // watched this long with nothing new: the board has stopped
     bool lapsFromClock_ = false;        // the ring lasts long enough for the clock to tell laps
     uint64_t frameNumber_[kRingFrames] = {};  // the frame a ring frame holds, while it holds any
     int32_t frameValid_[kRingFrames] = {};    // of its records, those handed out

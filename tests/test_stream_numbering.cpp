@@ -31,6 +31,7 @@ struct GapCase {
     uint32_t before;  // records written before the gap
     uint32_t gap;     // records lost
     int64_t pace = 1; // the board's record time in units of the one its sampling rate gives
+    uint32_t stillMs = 0;  // before the gap, the board stands still while the thread keeps looking
 };
 
 // A board loses records while no descriptor is queued, so a gap opens where a chunk (40 slots)
@@ -51,6 +52,11 @@ const GapCase kGaps[] = {
     // clock must not make laps of it.
     {"no gap at half the rate", 3000, 0, 2},
     {"part of a frame at half the rate", 3000, 300, 2},
+    // A board that stood still (held, or a trigger that paused) for a lap's time while the thread
+    // kept looking has lost nothing meanwhile: the clock must not make laps of the pause.
+    {"nothing lost after standing still", 680, 0, 1, 2100},
+    {"one record after standing still", 690, 1, 1, 2100},
+    {"one record at a chunk start after standing still", 680, 1, 1, 3200},
 };
 
 void PrintTo(const GapCase &gap, std::ostream *out) { *out << gap.name; }
@@ -99,6 +105,13 @@ protected:
         ManualClock::now += count * kTicksPerRecord * pace;
         ManualClock::nextRead = passBegins;
         scanner->Pass();
+    }
+    // Passes a millisecond apart find nothing new.
+    void StandStill(uint32_t milliseconds) {
+        for (uint32_t pass = 0; pass < milliseconds; ++pass) {
+            ManualClock::now += kTicksPerSecond / 1000;
+            scanner->Pass();
+        }
     }
     void Lose(uint32_t count) {
         ManualClock::now += count * kTicksPerRecord * pace;
@@ -178,6 +191,7 @@ TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
     const GapCase &gap = GetParam();
     pace = gap.pace;
     Write(gap.before);
+    StandStill(gap.stillMs);
     Lose(gap.gap);
     Write(8 * kRecordsPerFrame);
     // Every record written arrives, the first one after the gap included.
