@@ -783,6 +783,25 @@ TEST(StreamLossAtBoardPace, SkippedFramesLeaveAGapAndAreCounted) {
                         static_cast<unsigned long long>(SIM_GetLostRecords(0) - boardLostBefore),
                         slipSeconds);
         }
+        // Held for most of a lap (its clock paused, so it loses nothing) while the thread keeps
+        // looking, the board then leaves one record out: one record is lost, not the laps the
+        // hold lasted.
+        const uint64_t boardLostBeforeHold = SIM_GetLostRecords(0);
+        const uint64_t slipBeforeHold = SIM_GetClockSlip(0);
+        const uint64_t lostBeforeHold = ledger.RecordsLost();
+        Stall(true);
+        std::this_thread::sleep_for(std::chrono::duration<double>(0.75 * ringSeconds));
+        ASSERT_EQ(SIM_SkipRecords(0, 1), 0);
+        Stall(false);
+        for (int read = 0; read < 8 && ledger.RecordsLost() == lostBeforeHold; ++read) {
+            ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
+        }
+        ASSERT_EQ(ReadChecked(buffers, ledger, kFrameWaitMs, length, number, levels), 0);
+        const double holdSlipSeconds =
+            static_cast<double>(SIM_GetClockSlip(0) - slipBeforeHold) * 1e-9;
+        if (SIM_GetLostRecords(0) == boardLostBeforeHold && holdSlipSeconds < ringSeconds / 4.0) {
+            EXPECT_EQ(ledger.RecordsLost() - lostBeforeHold, 1u) << "after the hold";
+        }
         ASSERT_EQ(DAQ_StreamStop(), 0);
         const int32_t end = Drain(buffers, ledger);
         EXPECT_TRUE(end == DAQ_ENDED || end == DAQ_OVERFLOW) << end;
