@@ -18,9 +18,11 @@ namespace {
 constexpr double kRateTolerance = 0.03;
 constexpr double kShortestClockedRingSeconds = 0.008;
 // The thread sleeps at most a few milliseconds between passes when nothing arrives; passes further
-// apart than this mean it was held off its core. A board that writes nothing for this long while
-// watched (and for this many of its records) has stopped.
+// apart than this, and than the time the board takes for this many chunks (its queue holds four
+// and more after every pass), may have left it without a descriptor. A board that writes nothing
+// for this long while watched (and for this many of its records) has stopped.
 constexpr double kLongestWatchedGapSeconds = 0.02;
+constexpr double kWatchedGapChunks = 2.0;
 constexpr double kStandStillSeconds = 0.05;
 constexpr double kStandStillRecords = 8.0;
 
@@ -107,8 +109,10 @@ void RecordScanner::BeginRun() {
     keepsRateSpanTicks_ = frequency_ / 5;   // 200 ms
     lastLookTicks_ = lastFrameTime_;
     stillTicks_ = 0;
-    watchedGapTicks_ =
-        static_cast<int64_t>(static_cast<double>(frequency_) * kLongestWatchedGapSeconds);
+    const double chunkRecords = static_cast<double>(layout_.DmaSlotCount / kDmaChunks);
+    watchedGapTicks_ = static_cast<int64_t>(std::max(
+        static_cast<double>(frequency_) * kLongestWatchedGapSeconds,
+        recordsPerTick_ > 0.0 ? kWatchedGapChunks * chunkRecords / recordsPerTick_ : 0.0));
     standStillTicks_ = static_cast<int64_t>(std::max(
         static_cast<double>(frequency_) * kStandStillSeconds,
         recordsPerTick_ > 0.0 ? kStandStillRecords / recordsPerTick_ : 0.0));

@@ -32,6 +32,7 @@ struct GapCase {
     uint32_t gap;     // records lost
     int64_t pace = 1; // the board's record time in units of the one its sampling rate gives
     uint32_t stillMs = 0;  // before the gap, the board stands still while the thread keeps looking
+    uint32_t looksAfter = 0;  // passes a millisecond apart that find nothing after the gap
 };
 
 // A board loses records while no descriptor is queued, so a gap opens where a chunk (40 slots)
@@ -57,6 +58,11 @@ const GapCase kGaps[] = {
     {"nothing lost after standing still", 680, 0, 1, 2100},
     {"one record after standing still", 690, 1, 1, 2100},
     {"one record at a chunk start after standing still", 680, 1, 1, 3200},
+    // The thread, held off its core while the board lost a lap, looks a few times before the
+    // board writes into the descriptors it queued: the board was not watched standing still, and
+    // the lap counts.
+    {"a lap and ten records looked for before the board goes on", 1000, kRingRecords + 10, 1, 0,
+     3},
 };
 
 void PrintTo(const GapCase &gap, std::ostream *out) { *out << gap.name; }
@@ -193,6 +199,7 @@ TEST_P(StreamNumbering, FramesCarryTheBoardsNumbersAndTheirOwnRecords) {
     Write(gap.before);
     StandStill(gap.stillMs);
     Lose(gap.gap);
+    StandStill(gap.looksAfter);
     Write(8 * kRecordsPerFrame);
     // Every record written arrives, the first one after the gap included.
     ExpectFramesAsWritten({});
