@@ -109,13 +109,16 @@ void RecordScanner::BeginRun() {
     keepsRateSpanTicks_ = frequency_ / 5;   // 200 ms
     lastLookTicks_ = lastFrameTime_;
     stillTicks_ = 0;
+    // The longer of a time and of the time the board takes for a number of records.
+    const auto ticksForAtLeast = [this](double seconds, double records) {
+        const double recordTicks = recordsPerTick_ > 0.0 ? records / recordsPerTick_ : 0.0;
+        return static_cast<int64_t>(
+            std::max(static_cast<double>(frequency_) * seconds, recordTicks));
+    };
     const double chunkRecords = static_cast<double>(layout_.DmaSlotCount / kDmaChunks);
-    watchedGapTicks_ = static_cast<int64_t>(std::max(
-        static_cast<double>(frequency_) * kLongestWatchedGapSeconds,
-        recordsPerTick_ > 0.0 ? kWatchedGapChunks * chunkRecords / recordsPerTick_ : 0.0));
-    standStillTicks_ = static_cast<int64_t>(std::max(
-        static_cast<double>(frequency_) * kStandStillSeconds,
-        recordsPerTick_ > 0.0 ? kStandStillRecords / recordsPerTick_ : 0.0));
+    watchedGapTicks_ =
+        ticksForAtLeast(kLongestWatchedGapSeconds, kWatchedGapChunks * chunkRecords);
+    standStillTicks_ = ticksForAtLeast(kStandStillSeconds, kStandStillRecords);
     // A ring that the board fills in a few milliseconds turns over within the clock's
     // uncertainty (a look comes up to a pass late): its laps cannot be told that way.
     lapsFromClock_ = recordsPerTick_ > 0.0 &&
